@@ -1,0 +1,3 @@
+#include "app/main.h"
+
+TAppForm::TAppForm(QWidget* parent) : QMainWindow(parent) {}
