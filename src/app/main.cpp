@@ -10,9 +10,12 @@
 #include "webservice/webconfig.h"
 
 #include <QAction>
+#include <QDir>
 #include <QApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QAbstractItemView>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -39,6 +42,9 @@ QFont TahomaFont(int pixelSize, bool bold = false)
     font.setBold(bold);
     return font;
 }
+
+// The folder last picked with the folder button during this run; not the field's text.
+QString LastFolder;
 
 QIcon Picture(const char* name)
 {
@@ -139,6 +145,7 @@ void TAppForm::CreateControls()
     panel4Layout->addLayout(destinationRow);
     upperLayout->addWidget(Panel4);
     connect(Edit1, &QLineEdit::textChanged, this, &TAppForm::Edit1Change);
+    connect(SpeedButton1, &QToolButton::clicked, this, &TAppForm::SpeedButton1Click);
 
     Memo1Box = new QWidget(Splitter1);
     auto* memoLayout = new QVBoxLayout(Memo1Box);
@@ -331,4 +338,33 @@ void TAppForm::Edit1Change()
     } catch (...) {
         platform::ReportCurrentException();
     }
+}
+
+void TAppForm::SpeedButton1Click()
+{
+    // Qt's own dialog: the platform's native pickers can't be asked for several folders.
+    QFileDialog dialog(this, QStringLiteral("Select folder:"));
+    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly, true);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setLabelText(QFileDialog::Accept, QStringLiteral("Select"));
+    for (auto* view : dialog.findChildren<QAbstractItemView*>())
+        view->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    if (!LastFolder.isEmpty()) {
+        dialog.setDirectory(LastFolder);
+        dialog.selectFile(LastFolder);
+    }
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    const QStringList chosen = dialog.selectedFiles();
+    if (chosen.isEmpty())
+        return;
+    LastFolder = QDir::toNativeSeparators(chosen.first());
+    Edit1->setText(LastFolder);
+}
+
+QString TAppForm::LastPickedFolder()
+{
+    return LastFolder;
 }

@@ -51,6 +51,9 @@ public:
     QAction* SendFeedback1 = nullptr;
     QAction* About1 = nullptr;
 
+    // The folder picked last with the folder button in this run.
+    static QString LastPickedFolder();
+
     // The open settings file; null when start-up could not open it.
     TSettingsIni* SettingsIni() const { return FSettingsIni.get(); }
 
@@ -74,6 +77,7 @@ private:
     void ToolButton7Click();
     void About1Click();
     void Edit1Change();
+    void SpeedButton1Click();
 
     std::unique_ptr<TSettingsIni> FSettingsIni;
     bool FShown = false;
