@@ -4,6 +4,9 @@
 #include "app/identity.h"
 #include "app/settings.h"
 #include "app/versioninfo.h"
+#include "download/addurlform.h"
+#include "download/downloadlist.h"
+#include "download/downloadlistview.h"
 #include "platform/errorreport.h"
 #include "platform/shell.h"
 #include "platform/versionresource.h"
@@ -53,7 +56,8 @@ QIcon Picture(const char* name)
 
 } // namespace
 
-TAppForm::TAppForm(QWidget* parent) : QMainWindow(parent)
+TAppForm::TAppForm(QWidget* parent)
+    : QMainWindow(parent), FList(std::make_unique<TDownloadList>())
 {
     setFont(TahomaFont(11));
     CreateControls();
@@ -61,7 +65,12 @@ TAppForm::TAppForm(QWidget* parent) : QMainWindow(parent)
     FormCreate();
 }
 
-TAppForm::~TAppForm() = default;
+TAppForm::~TAppForm()
+{
+    // Members go before the base class deletes the child widgets, and the list view and any open
+    // dialog still point at the list: take the windows down first.
+    qDeleteAll(findChildren<QWidget*>(Qt::FindDirectChildrenOnly));
+}
 
 void TAppForm::CreateControls()
 {
@@ -120,6 +129,9 @@ void TAppForm::CreateControls()
     Panel3->setObjectName(QStringLiteral("Panel3"));
     auto* panel3Layout = new QVBoxLayout(Panel3);
     panel3Layout->setContentsMargins(0, 0, 0, 0);
+    ListView1 = new TDownloadListView(Panel3, *FList);
+    ListView1->setObjectName(QStringLiteral("ListView1"));
+    panel3Layout->addWidget(ListView1);
     upperLayout->addWidget(Panel3, 1);
 
     Panel4 = new QWidget(upper);
@@ -181,6 +193,7 @@ void TAppForm::CreateControls()
 
     TimerChecker = new QTimer(this);
     TimerChecker->setInterval(1000);
+    TimerChecker->start();
 }
 
 void TAppForm::CreateMenus()
@@ -269,7 +282,7 @@ void TAppForm::FormShow()
 
 void TAppForm::Ekle(const QString& isim)
 {
-    Q_UNUSED(isim);
+    FList->Ekle(isim);
 }
 
 void TAppForm::dragEnterEvent(QDragEnterEvent* event)
@@ -310,7 +323,10 @@ void TAppForm::AddFile1Click()
     ToolButton3->click();
 }
 
-void TAppForm::ToolButton3Click() {}
+void TAppForm::ToolButton3Click()
+{
+    OpenAddDialog(this, *FList);
+}
 
 void TAppForm::ToolButton1Click() {}
 

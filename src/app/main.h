@@ -13,6 +13,8 @@ class QSplitter;
 class QTimer;
 class QToolBar;
 class QToolButton;
+class TDownloadList;
+class TDownloadListView;
 class TSettingsIni;
 
 // The main window: hosts the download list, the queue's controls, the destination field and the
@@ -33,6 +35,7 @@ public:
     QToolButton* ToolButton1 = nullptr; // "Feedback"
     QToolButton* ToolButton7 = nullptr; // "About"
     QWidget* Panel3 = nullptr;
+    TDownloadListView* ListView1 = nullptr;
     QWidget* Panel4 = nullptr;
     QLabel* Label2 = nullptr;
     QToolButton* SpeedButton1 = nullptr;
@@ -53,6 +56,8 @@ public:
 
     // The folder picked last with the folder button in this run.
     static QString LastPickedFolder();
+
+    TDownloadList& List() const { return *FList; }
 
     // The open settings file; null when start-up could not open it.
     TSettingsIni* SettingsIni() const { return FSettingsIni.get(); }
@@ -79,6 +84,8 @@ private:
     void Edit1Change();
     void SpeedButton1Click();
 
+    // Declared first so that it outlives every widget and dialog that shows it.
+    std::unique_ptr<TDownloadList> FList;
     std::unique_ptr<TSettingsIni> FSettingsIni;
     bool FShown = false;
 };
