@@ -12,6 +12,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyle>
 #include <QTextBlock>
 #include <QTextDocument>
 
@@ -96,7 +97,8 @@ TFormAddM3U8::TFormAddM3U8(TDownloadList& list, QWidget* parent)
 
     QScreen* screen = parent ? parent->screen() : QGuiApplication::primaryScreen();
     if (screen)
-        move(screen->geometry().center() - QPoint(width() / 2, height() / 2));
+        setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(),
+                                        screen->availableGeometry()));
 
     FormCreate();
 }
@@ -158,6 +160,7 @@ void TFormAddM3U8::Delete1Click() {
 
 TFormAddM3U8* OpenAddDialog(QWidget* parent, TDownloadList& list) {
     EditIndex = -1;
+    // Owned by parent, and in any case freed by itself when it closes.
     auto* dialog = new TFormAddM3U8(list, parent);
     dialog->TakeEditIndex();
     dialog->show();

@@ -11,6 +11,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QPointer>
 
 namespace {
 
@@ -19,7 +20,14 @@ namespace {
 class TDownloadListModel : public QAbstractTableModel {
 public:
     TDownloadListModel(TDownloadList& list, QObject* parent)
-        : QAbstractTableModel(parent), FList(list) {
+        : QAbstractTableModel(parent), FList(&list) {
+        // Should the list go first while the window is torn down, the view sees an empty list
+        // instead of reading a dead one.
+        connect(&list, &QObject::destroyed, this, [this] {
+            beginResetModel();
+            FList = nullptr;
+            endResetModel();
+        });
         connect(&list, &TDownloadList::aboutToAppend, this,
                 [this](int first, int count) { beginInsertRows({}, first, first + count - 1); });
         connect(&list, &TDownloadList::appended, this, [this] { endInsertRows(); });
@@ -32,17 +40,17 @@ public:
     }
 
     int rowCount(const QModelIndex& parent) const override {
-        return parent.isValid() ? 0 : FList.Count();
+        return parent.isValid() || !FList ? 0 : FList->Count();
     }
     int columnCount(const QModelIndex& parent) const override { return parent.isValid() ? 0 : 2; }
 
     QVariant data(const QModelIndex& index, int role) const override {
-        if (role != Qt::DisplayRole || !index.isValid() || index.row() >= FList.Count())
+        if (role != Qt::DisplayRole || !index.isValid() || !FList || index.row() >= FList->Count())
             return {};
         if (index.column() == 1)
-            return FList.Status(index.row());
+            return FList->Status(index.row());
         // An edited caption may hold line breaks; a row shows one line, so they read as blanks.
-        QString caption = FList.Caption(index.row());
+        QString caption = FList->Caption(index.row());
         caption.replace(QLatin1Char('\r'), QLatin1Char(' '))
             .replace(QLatin1Char('\n'), QLatin1Char(' '));
         return caption;
@@ -60,18 +68,29 @@ public:
     }
 
 private:
-    TDownloadList& FList;
+    QPointer<TDownloadList> FList;
 };
 
 } // namespace
 
 TDownloadListView::TDownloadListView(QWidget* parent, TDownloadList& list)
-    : QTableView(parent), FList(list) {
+    : QTableView(parent), FList(&list) {
     setObjectName(QStringLiteral("ListView1"));
     QFont viewFont(QStringLiteral("Tahoma"));
     viewFont.setPixelSize(13);
     setFont(viewFont);
+    // Connected ahead of the model: the selection must be read before the view reacts to the
+    // removal, and cleared only after it has (connections run in the order they were made).
+    connect(&list, &TDownloadList::aboutToRemove, this, [this](int first, int count) {
+        const int selected = ItemIndex();
+        FSelectedRowRemoved = selected >= first && selected < first + count;
+    });
     setModel(new TDownloadListModel(list, this));
+    connect(&list, &TDownloadList::removed, this, [this] {
+        if (FSelectedRowRemoved)
+            selectionModel()->clearSelection();
+        FSelectedRowRemoved = false;
+    });
 
     setShowGrid(true);
     setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -117,7 +136,7 @@ int TDownloadListView::ItemIndex() const {
 }
 
 void TDownloadListView::SetItemIndex(int index) {
-    if (index < 0 || index >= FList.Count()) {
+    if (!FList || index < 0 || index >= FList->Count()) {
         selectionModel()->clearSelection();
         return;
     }
@@ -128,25 +147,26 @@ void TDownloadListView::SetItemIndex(int index) {
 
 void TDownloadListView::Copy1Click() {
     const int index = ItemIndex();
-    if (index >= 0)
-        QGuiApplication::clipboard()->setText(FList.Caption(index));
+    if (FList && index >= 0)
+        QGuiApplication::clipboard()->setText(FList->Caption(index));
 }
 
 TFormAddM3U8* TDownloadListView::Edit2Click() {
     const int index = ItemIndex();
-    if (index < 0)
+    if (!FList || index < 0)
         return nullptr;
-    return OpenEditDialog(window(), FList, index);
+    return OpenEditDialog(window(), *FList, index);
 }
 
 void TDownloadListView::Delete1Click() {
     const int index = ItemIndex();
-    if (index >= 0)
-        FList.Delete(index);
+    if (FList && index >= 0)
+        FList->Delete(index);
 }
 
 void TDownloadListView::DeleteAll1Click() {
-    FList.Clear();
+    if (FList)
+        FList->Clear();
 }
 
 void TDownloadListView::keyPressEvent(QKeyEvent* event) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPointer>
 #include <QTableView>
 
 class QAction;
@@ -10,13 +11,12 @@ class TFormAddM3U8;
 // The report view of the download list, ListView1 of the main window: columns "M3U8" and
 // "Status", one selected row at a time, no in-place editing, and the list's popup menu. It shows
 // the list and follows its announcements; the list itself holds every rule. Main thread only;
-// the main window owns both the view and the list, which must outlive the view.
+// the main window owns both; should the list go first, the view shows it empty.
 class TDownloadListView : public QTableView {
     Q_OBJECT
 public:
     TDownloadListView(QWidget* parent, TDownloadList& list);
 
-    TDownloadList& List() const { return FList; }
     // The selected position, -1 when no row is selected.
     int ItemIndex() const;
     // Selects the row at index; -1 (or any position outside the list) clears the selection.
@@ -39,5 +39,8 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    TDownloadList& FList;
+    QPointer<TDownloadList> FList;
+    // The item view would select the next row when the selected one goes; a second "Delete"
+    // must not take an entry the user never picked.
+    bool FSelectedRowRemoved = false;
 };
