@@ -106,15 +106,20 @@ void ProcessAnswer(const TImportantMessageFn& showImportant) {
 
 } // namespace
 
-TUpdateStore::TUpdateStore()
-    : FSettings(std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
-                                            QStringLiteral("QUENTAR"), QStringLiteral("Velmora"))) {
-}
+TUpdateStore::TUpdateStore() = default;
 
 TUpdateStore::~TUpdateStore() = default;
 
+std::unique_ptr<QSettings> TUpdateStore::Open() {
+    // A fresh object per use: QSettings keeps the first error it meets for its whole life, so
+    // one failed write would otherwise make every later one look failed too. Qt shares the
+    // file's contents between the objects, so this costs next to nothing.
+    return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
+                                       QStringLiteral("QUENTAR"), QStringLiteral("Velmora"));
+}
+
 QString TUpdateStore::ReadString(const QString& name) const {
-    return FSettings->value(SettingsGroup + name).toString();
+    return Open()->value(SettingsGroup + name).toString();
 }
 
 int TUpdateStore::ReadInteger(const QString& name, int defaultValue) const {
@@ -123,11 +128,12 @@ int TUpdateStore::ReadInteger(const QString& name, int defaultValue) const {
 }
 
 void TUpdateStore::WriteString(const QString& name, const QString& value) {
-    FSettings->setValue(SettingsGroup + name, value);
-    FSettings->sync();
-    if (FSettings->status() != QSettings::NoError)
+    const std::unique_ptr<QSettings> settings = Open();
+    settings->setValue(SettingsGroup + name, value);
+    settings->sync();
+    if (settings->status() != QSettings::NoError)
         throw EUpdateStore(
-            QStringLiteral("Could not write \"%1\" to %2").arg(name, FSettings->fileName()));
+            QStringLiteral("Could not write \"%1\" to %2").arg(name, settings->fileName()));
 }
 
 void ResetUpdateCheckForTests() {

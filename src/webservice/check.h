@@ -16,7 +16,8 @@ VELMORA_DECLARE_ERROR(EUpdateStore, Exception);
 
 // The per-user store of the update check: the program's own native settings (organisation
 // "QUENTAR", application "Velmora"; a file under ~/.config on Linux), every value a string in
-// the group "Settings", each write flushed to disk at once. Used by one thread at a time.
+// the group "Settings", each write flushed to disk at once. Holds no state of its own; the
+// checker's thread uses it first, the main thread only after the check has finished.
 class TUpdateStore {
 public:
     TUpdateStore();
@@ -32,7 +33,7 @@ public:
     void WriteString(const QString& name, const QString& value);
 
 private:
-    std::unique_ptr<QSettings> FSettings;
+    static std::unique_ptr<QSettings> Open();
 };
 
 // Results of the once-per-run update check. The checker's thread writes them and sets
