@@ -1,1 +1,212 @@
-// Placeholder until this module is written.
+#include "doscommand/readpipe.h"
+
+#include "platform/syserror.h"
+
+#include <QBuffer>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include <poll.h>
+#include <unistd.h>
+
+// --- TChunkDecoder
+
+TChunkDecoder::TChunkDecoder() : FDecoder(QStringConverter::System) {}
+
+void TChunkDecoder::Reset() {
+    FDecoder.resetState();
+}
+
+QString TChunkDecoder::Decode(QIODevice& ABuf) {
+    const qint64 size = ABuf.size();
+    if (size < 1)
+        return {};
+    ABuf.seek(0);
+    return FDecoder.decode(ABuf.read(size));
+}
+
+// --- TSyncString
+
+void TSyncString::Add(const QString& AValue) {
+    std::lock_guard lock(FLock);
+    FValue += AValue;
+}
+
+void TSyncString::Delete(qsizetype APos, qsizetype ACount) {
+    std::lock_guard lock(FLock);
+    const qsizetype start = APos - 1;
+    if (start < 0 || start >= FValue.size() || ACount <= 0)
+        return;
+    FValue.remove(start, std::min(ACount, FValue.size() - start));
+}
+
+qsizetype TSyncString::Length() const {
+    std::lock_guard lock(FLock);
+    return FValue.size();
+}
+
+QString TSyncString::Value() const {
+    std::lock_guard lock(FLock);
+    return FValue;
+}
+
+void TSyncString::SetValue(const QString& AValue) {
+    std::lock_guard lock(FLock);
+    FValue = AValue;
+}
+
+// --- TInputLines
+
+TInputLines::TInputLines() = default;
+
+TInputLines::~TInputLines() {
+    std::lock_guard lock(FLock);
+    FList.clear();
+}
+
+qsizetype TInputLines::Add(const QString& AValue) {
+    qsizetype index;
+    {
+        QStringList& list = LockList();
+        list.append(AValue);
+        index = list.size() - 1;
+        UnlockList();
+    }
+    FEvent.SetEvent();
+    return index;
+}
+
+qsizetype TInputLines::Count() {
+    const qsizetype count = LockList().size();
+    UnlockList();
+    return count;
+}
+
+void TInputLines::Delete(qsizetype AIndex) {
+    QStringList& list = LockList();
+    if (AIndex >= 0 && AIndex < list.size())
+        list.removeAt(AIndex);
+    UnlockList();
+}
+
+QString TInputLines::get_Strings(qsizetype AIndex) {
+    QStringList& list = LockList();
+    QString value = AIndex >= 0 && AIndex < list.size() ? list.at(AIndex) : QString();
+    UnlockList();
+    return value;
+}
+
+void TInputLines::set_Strings(qsizetype AIndex, const QString& AValue) {
+    QStringList& list = LockList();
+    if (AIndex >= 0 && AIndex < list.size())
+        list[AIndex] = AValue;
+    UnlockList();
+}
+
+QStringList& TInputLines::LockList() {
+    FLock.lock();
+    return FList;
+}
+
+void TInputLines::UnlockList() {
+    FLock.unlock();
+}
+
+// --- TReadPipe
+
+TReadPipe::TReadPipe(int AReadStdout, int AWriteStdout, TChunkDecoding AOnCharDecoding)
+    : FOnCharDecoding(std::move(AOnCharDecoding)), Fread_stdout(AReadStdout),
+      Fwrite_stdout(AWriteStdout) {
+    SetFreeOnTerminate(false);
+    Start();
+}
+
+TReadPipe::~TReadPipe() {
+    if (!Finished()) {
+        try {
+            Terminate();
+        } catch (const Exception&) {
+            // The wake-up write failed; the read can only end when the pipe does.
+        }
+    }
+    WaitFor();
+}
+
+void TReadPipe::Terminate() {
+    TThreadBase::Terminate();
+    // A reader that has already ended reads no more: the bytes would only fill the pipe, and on
+    // a full pipe the write would block for good.
+    if (Finished())
+        return;
+    static const char wakeUp[3] = {0, 0, 0};
+    ssize_t written;
+    do {
+        written = ::write(Fwrite_stdout, wakeUp, sizeof wakeUp);
+    } while (written < 0 && errno == EINTR);
+    if (written != static_cast<ssize_t>(sizeof wakeUp))
+        throw EAssertionFailed(QStringLiteral("Assertion failure"));
+}
+
+void TReadPipe::FinishDraining(std::chrono::milliseconds ALimit) {
+    FDrainLimitMs.store(ALimit.count());
+    FDrainEvent.SetEvent();
+}
+
+void TReadPipe::DeliverChunk(const char* ABytes, qsizetype ACount) {
+    QByteArray bytes(ABytes, ACount);
+    QBuffer stream(&bytes);
+    stream.open(QIODevice::ReadOnly);
+    const QString text = FOnCharDecoding ? FOnCharDecoding(stream) : QString();
+    FSyncString.Add(text);
+    FEvent.SetEvent();
+}
+
+void TReadPipe::Execute() {
+    using Clock = std::chrono::steady_clock;
+    char buffer[ChunkSize];
+    pollfd fds[2] = {{Fread_stdout, POLLIN, 0}, {FDrainEvent.WaitHandle(), POLLIN, 0}};
+    bool draining = false;
+    Clock::time_point drainEnd;
+
+    while (!Terminated()) {
+        // Block until output arrives (or the wake-up bytes do) or the worker asks for the end
+        // of the run's output; while draining, only look whether more is there.
+        const int waitMs = draining ? 0 : -1;
+        const nfds_t count = draining ? 1 : 2;
+        int ready;
+        do {
+            ready = ::poll(fds, count, waitMs);
+        } while (ready < 0 && errno == EINTR);
+        if (ready < 0)
+            throw EAssertionFailed(QStringLiteral("Assertion failure"));
+        if (!draining && (fds[1].revents & POLLIN)) {
+            draining = true;
+            drainEnd = Clock::now() + std::chrono::milliseconds(FDrainLimitMs.load());
+        }
+        if (!(fds[0].revents & (POLLIN | POLLHUP | POLLERR))) {
+            if (draining)
+                break; // nothing left in the pipe
+            continue;
+        }
+        if (draining && Clock::now() >= drainEnd)
+            break;
+
+        std::memset(buffer, 0, sizeof buffer);
+        ssize_t got;
+        do {
+            got = ::read(Fread_stdout, buffer, sizeof buffer);
+        } while (got < 0 && errno == EINTR);
+        if (got < 0) {
+            if (errno != EPIPE)
+                throw EAssertionFailed(QStringLiteral("Assertion failure"));
+            got = 0;
+        }
+        if (Terminated())
+            break; // the wake-up bytes, or output that came with them
+        if (got == 0)
+            break; // every writer has closed the pipe: nothing more can come
+        DeliverChunk(buffer, got);
+    }
+}

@@ -1,44 +1,39 @@
 #include "platform/mainthread.h"
 
 #include <QCoreApplication>
-#include <QObject>
 #include <QThread>
 
 namespace platform {
-namespace {
 
-// Lives in the application's thread; queued invocations on it form the one delivery queue.
-QObject* Dispatcher()
-{
-    static QObject* const dispatcher = [] {
-        auto* object = new QObject; // lives as long as the process; never deleted on purpose
-        if (auto* app = QCoreApplication::instance(); app && object->thread() != app->thread())
-            object->moveToThread(app->thread());
-        return object;
-    }();
-    return dispatcher;
-}
+// The application object is the receiver of every delivery: its thread is the main thread, its
+// posted events form the one queue, and an error that escapes a delivery passes through its
+// notify(), where the program's default error report catches it.
 
-} // namespace
-
-bool IsMainThread()
-{
+bool IsMainThread() {
     auto* app = QCoreApplication::instance();
     return app && QThread::currentThread() == app->thread();
 }
 
-void PostToMainThread(std::function<void()> fn)
-{
-    QMetaObject::invokeMethod(Dispatcher(), std::move(fn), Qt::QueuedConnection);
+void PostToMainThread(std::function<void()> fn) {
+    auto* app = QCoreApplication::instance();
+    if (!app) {
+        qWarning("PostToMainThread: no application object; delivery dropped");
+        return;
+    }
+    QMetaObject::invokeMethod(app, std::move(fn), Qt::QueuedConnection);
 }
 
-void SendToMainThread(std::function<void()> fn)
-{
+void SendToMainThread(std::function<void()> fn) {
     if (IsMainThread()) {
         fn();
         return;
     }
-    QMetaObject::invokeMethod(Dispatcher(), std::move(fn), Qt::BlockingQueuedConnection);
+    auto* app = QCoreApplication::instance();
+    if (!app) {
+        qWarning("SendToMainThread: no application object; delivery dropped");
+        return;
+    }
+    QMetaObject::invokeMethod(app, std::move(fn), Qt::BlockingQueuedConnection);
 }
 
 } // namespace platform
