@@ -147,8 +147,7 @@ TEST_F(DownloadListView, HasNoKeyboardCommands) {
 
 namespace {
 
-TEST(DownloadListViewTeardown, ListGoingFirstLeavesAnEmptyView)
-{
+TEST(DownloadListViewTeardown, ListGoingFirstLeavesAnEmptyView) {
     auto list = std::make_unique<TDownloadList>();
     list->Ekle("http://a/0.m3u8");
     QWidget window;
