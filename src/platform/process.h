@@ -9,6 +9,7 @@
 
 // Child processes started from a Windows-style command line, standing in for CreateProcessW,
 // GetExitCodeProcess, WaitForSingleObject and TerminateProcess.
+// Needs Linux 5.4 or later (pidfds, waitid with P_PIDFD) and glibc 2.34 or later.
 namespace platform {
 
 // GetExitCodeProcess's answer while the child still runs.
