@@ -17,6 +17,9 @@ bool IsFolderWritable(const QString& Folder);
 // folders at the root of the file system).
 QString ChooseSettingsFolder(const QString& exeFolder, const QString& company,
                              const QString& product);
+// The same with the per-user config folder given (empty when it can't be determined).
+QString ChooseSettingsFolder(const QString& exeFolder, const QString& company,
+                             const QString& product, const QString& configFolder);
 
 // The settings file. Holds only its path: every read and write goes to the file at once.
 // Main thread only.
