@@ -211,6 +211,9 @@ QString PostForm(const QString& url, const QStringList& fields, int timeoutMs) {
     SetOption(h, CURLOPT_POSTFIELDS, body.constData());
     SetOption(h, CURLOPT_HTTPHEADER, headers.get());
     SetOption(h, CURLOPT_CONNECTTIMEOUT_MS, long(timeoutMs));
+    // The connection and the answer each get the time-out once; a server that keeps the answer
+    // alive by dribbling bytes must not stretch one attempt beyond both together.
+    SetOption(h, CURLOPT_TIMEOUT_MS, 2L * timeoutMs);
     SetOption(h, CURLOPT_WRITEFUNCTION, &OnBody);
     SetOption(h, CURLOPT_WRITEDATA, static_cast<void*>(&transfer));
     SetOption(h, CURLOPT_HEADERFUNCTION, &OnHeader);

@@ -293,8 +293,22 @@ private:
             head += "Content-Type: " + reply.contentType + "\r\n";
         head += "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\n";
         head += "Connection: close\r\n\r\n";
-        socket->write(head + reply.body);
-        socket->disconnectFromHost();
+        if (reply.trickleMs <= 0 || reply.body.isEmpty()) {
+            socket->write(head + reply.body);
+            socket->disconnectFromHost();
+            return;
+        }
+        socket->write(head);
+        auto* drip = new QTimer(socket);
+        auto sent = std::make_shared<qsizetype>(0);
+        connect(drip, &QTimer::timeout, socket, [socket, drip, sent, body = reply.body] {
+            socket->write(body.mid((*sent)++, 1));
+            if (*sent == body.size()) {
+                drip->stop();
+                socket->disconnectFromHost();
+            }
+        });
+        drip->start(reply.trickleMs);
     }
 
     std::shared_ptr<Shared> FShared;

@@ -55,6 +55,7 @@ public:
         QByteArray body;
         int delayMs = 0;     // wait this long before answering (other connections go on)
         bool silent = false; // read the request, keep the connection open, never answer
+        int trickleMs = 0;   // send the body one byte at a time, this many ms apart
     };
     using Handler = std::function<Reply(const Request&)>;
 

@@ -145,6 +145,17 @@ TEST_F(PostFormTest, SilentServerRaisesAfterTheResponseTimeout) {
     }
 }
 
+TEST_F(PostFormTest, DribblingServerCannotStretchAnAttemptPastTwiceTheTimeout) {
+    HttpServer::Reply drip;
+    drip.body = QByteArray(40, 'x');
+    drip.trickleMs = 100; // four seconds for the whole answer, a byte well within each time-out
+    server.SetReply(Script, drip);
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_THROW(PostForm(server.Url("http://", Script), {"a=1"}, 600), EPostForm);
+    EXPECT_LT(clock.elapsed(), 2 * 600 + 1000);
+}
+
 TEST_F(PostFormTest, SlowButTimelyAnswerArrives) {
     server.SetReply(Script, {.body = "late", .delayMs = 400});
     EXPECT_EQ(PostForm(server.Url("http://", Script), {"a=1"}, 2000), "late");
