@@ -5,6 +5,8 @@
 #include "support/shellrecorder.h"
 #include "support/wait.h"
 
+#include "qtprint.h"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -136,18 +138,20 @@ TEST_F(AddUrlForm, AddTakesEachNonBlankLineAndFreesTheDialog) {
 }
 
 TEST_F(AddUrlForm, EditReplacesTheCaptionAndClearsTheStatus) {
+    const QString Edited = QString::fromUtf16(u"http://a/1.m3u8?a=\u00a0b\r\n");
     const struct {
         QString editorText;
         QString caption;
     } cases[] = {
-        {QString(), "http://a/1.m3u8\r\n"}, // untouched text stays exactly as it was
+        // Untouched text stays exactly as it was, no-break space and final line break included.
+        {QString(), Edited},
         {"http://b/x.m3u8\nsecond line", "http://b/x.m3u8\r\nsecond line"},
         {"", ""},
     };
     for (const auto& c : cases) {
         list.Clear();
         list.Ekle("http://a/0.m3u8");
-        list.Ekle("http://a/1.m3u8\r\n");
+        list.Ekle(Edited);
         list.SetStatus(1, "Complete");
         QPointer<TFormAddM3U8> dialog = OpenEditDialog(nullptr, list, 1);
         ASSERT_TRUE(dialog);

@@ -1,5 +1,7 @@
 #include "download/addurlrules.h"
 
+#include "qtprint.h"
+
 #include <gtest/gtest.h>
 
 #include <functional>

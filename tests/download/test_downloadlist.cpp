@@ -1,5 +1,7 @@
 #include "download/downloadlist.h"
 
+#include "qtprint.h"
+
 #include <gtest/gtest.h>
 
 #include <QStringList>

@@ -3,6 +3,8 @@
 #include "download/addurlform.h"
 #include "download/downloadlist.h"
 
+#include "qtprint.h"
+
 #include <gtest/gtest.h>
 
 #include <QAbstractItemModelTester>
@@ -30,10 +32,13 @@ protected:
         QGuiApplication::clipboard()->setText("untouched");
     }
     void TearDown() override {
+        // Collected first: a dialog takes its own popup menu, also a top-level widget, with it.
+        QList<QPointer<TFormAddM3U8>> dialogs;
         for (QWidget* widget : QApplication::topLevelWidgets()) {
-            if (qobject_cast<TFormAddM3U8*>(widget))
-                delete widget;
+            if (auto* dialog = qobject_cast<TFormAddM3U8*>(widget))
+                dialogs << dialog;
         }
+        qDeleteAll(dialogs);
     }
     QString Cell(int row, int column) const {
         return view->model()->index(row, column).data().toString();

@@ -16,6 +16,8 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include "qtprint.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
