@@ -94,15 +94,22 @@ TEST_F(AddUrlForm, WindowLooksAsDesigned) {
 TEST_F(AddUrlForm, EnterStartsANewLineAndEscapeDoesNothing) {
     QPointer<TFormAddM3U8> dialog = OpenAddDialog(nullptr, list);
     dialog->Memo1->moveCursor(QTextCursor::End);
-    for (int key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape}) {
-        QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+    // Shift+Enter gives the editor's soft line break, which must still count as a new line.
+    const std::pair<int, Qt::KeyboardModifiers> keys[] = {{Qt::Key_Return, Qt::NoModifier},
+                                                          {Qt::Key_Enter, Qt::NoModifier},
+                                                          {Qt::Key_Return, Qt::ShiftModifier},
+                                                          {Qt::Key_A, Qt::NoModifier},
+                                                          {Qt::Key_Escape, Qt::NoModifier}};
+    for (const auto& [key, modifiers] : keys) {
+        QKeyEvent press(QEvent::KeyPress, key, modifiers, key == Qt::Key_A ? "a" : QString());
         QApplication::sendEvent(dialog->Memo1, &press);
     }
     testsupport::PumpEvents(50);
     ASSERT_TRUE(dialog);
     EXPECT_TRUE(dialog->isVisible());
-    EXPECT_EQ(dialog->Lines(), (QStringList{Sample, "", ""}));
-    EXPECT_EQ(list.Count(), 0);
+    EXPECT_EQ(dialog->Lines(), (QStringList{Sample, "", "", "a"}));
+    dialog->Button1Click();
+    EXPECT_EQ(list.Count(), 2);
 }
 
 TEST_F(AddUrlForm, EditorTakesAddressesFromTheClipboard) {
