@@ -293,8 +293,13 @@ void TAppForm::dragEnterEvent(QDragEnterEvent* event)
 
 void TAppForm::dropEvent(QDropEvent* event)
 {
-    const QList<QUrl> urls = event->mimeData()->urls();
-    for (const QUrl& url : urls) {
+    WMDropFiles(event->mimeData()->urls());
+    event->acceptProposedAction();
+}
+
+void TAppForm::WMDropFiles(const QList<QUrl>& names)
+{
+    for (const QUrl& url : names) {
         // A name that can't be handled is skipped; the rest still count.
         try {
             if (!url.isLocalFile())
@@ -305,7 +310,6 @@ void TAppForm::dropEvent(QDropEvent* event)
         } catch (...) {
         }
     }
-    event->acceptProposedAction();
 }
 
 void TAppForm::Help2Click()

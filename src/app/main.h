@@ -5,6 +5,7 @@
 #include <memory>
 
 class QAction;
+class QUrl;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
@@ -27,6 +28,8 @@ public:
 
     // Adds isim as a list entry unless an entry with exactly that caption exists.
     void Ekle(const QString& isim);
+    // Files dropped on the window: playlists among them become entries, each name taken whole.
+    void WMDropFiles(const QList<QUrl>& names);
 
     // The window's controls, named as on the form; tests reach them directly.
     QToolBar* ToolBar1 = nullptr;

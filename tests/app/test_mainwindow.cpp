@@ -8,18 +8,18 @@
 #include <QAction>
 #include <QCoreApplication>
 #include <QDir>
-#include <QDropEvent>
 #include <QFile>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QMenuBar>
-#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QStatusBar>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
+#include <QTest>
 #include <QUrl>
 
 #include <gtest/gtest.h>
@@ -61,6 +61,8 @@ protected:
 TEST_F(MainWindowTest, IdentityLayoutAndMenus)
 {
     TAppForm form;
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
     EXPECT_TRUE(FShell.messages.empty()) << "start-up reported an error";
     EXPECT_EQ(form.windowTitle(), QStringLiteral("QUENTAR - Velmora"));
     EXPECT_EQ(CaptionText, QStringLiteral("QUENTAR - Velmora"));
@@ -103,7 +105,11 @@ TEST_F(MainWindowTest, IdentityLayoutAndMenus)
     EXPECT_EQ(form.SpeedButton1->toolTip(), QStringLiteral("Change Destination Folder"));
     EXPECT_TRUE(form.TimerChecker->isActive());
     EXPECT_EQ(form.TimerChecker->interval(), 1000);
-    EXPECT_EQ(form.centralWidget()->size().width(), 627);
+    // The client area below the menu bar: toolbar, central part and status bar.
+    EXPECT_EQ(form.centralWidget()->width(), 627);
+    EXPECT_EQ(form.ToolBar1->height() + form.centralWidget()->height() +
+                  form.statusBar()->height(),
+              452);
 }
 
 TEST_F(MainWindowTest, FirstStartStoresTheDesktopBesideAWritableProgram)
@@ -159,13 +165,10 @@ TEST_F(MainWindowTest, DroppedPlaylistsBecomeEntriesOnce)
 
     TAppForm form;
     const auto drop = [&form](const QStringList& names) {
-        QMimeData mime;
         QList<QUrl> urls;
         for (const QString& name : names)
             urls << QUrl::fromLocalFile(name);
-        mime.setUrls(urls);
-        QDropEvent event(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-        QCoreApplication::sendEvent(&form, &event);
+        form.WMDropFiles(urls);
     };
     drop({d.filePath(QStringLiteral("one.M3U8")), d.filePath(QStringLiteral("two.m3u8")),
           d.filePath(QStringLiteral("three.m3u")), d.filePath(QStringLiteral("folder.m3u8"))});
