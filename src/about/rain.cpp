@@ -158,8 +158,8 @@ TRainCanvas::TRainCanvas() {
             metrics.horizontalAdvance(QLatin1Char('M')) <= RainCharWidth)
             break;
     }
-    FFontHeight = std::min(QFontMetrics(FFont).height(), RainCharHeight);
     FOps.reserve(PendingCapacity);
+    FSlots.assign(1024, TSlot{{}, -1});
 }
 
 void TRainCanvas::SetSurfaceSize(QSize size) {
@@ -167,14 +167,28 @@ void TRainCanvas::SetSurfaceSize(QSize size) {
     FColumns = std::max(0, (size.width() + RainCharWidth - 1) / RainCharWidth);
     FRows = std::max(0, (size.height() + RainCharHeight - 1) / RainCharHeight);
     FDirty.assign(std::size_t(FColumns) * std::size_t(FRows), 0);
+    FStamp = 1;
+    FDirtyCells = 0;
+    FDirtyBounds = QRect();
     FOps.clear();
     FFullRepaint = true;
+}
+
+void TRainCanvas::ForgetDirtyCells() {
+    if (FDirtyCells == 0)
+        return;
+    FDirtyCells = 0;
+    FDirtyBounds = QRect();
+    if (++FStamp == 0) {
+        std::fill(FDirty.begin(), FDirty.end(), 0u);
+        FStamp = 1;
+    }
 }
 
 void TRainCanvas::ClearSurface(QSize) {
     // The widget's full repaint is black, and covers the whole surface, not just this size.
     FOps.clear();
-    std::fill(FDirty.begin(), FDirty.end(), quint8(0));
+    ForgetDirtyCells();
     FFullRepaint = true;
 }
 
@@ -186,7 +200,12 @@ bool TRainCanvas::Record(const TOp& op) {
         return false;
     }
     FOps.push_back(op);
-    FDirty[std::size_t(op.row) * std::size_t(FColumns) + std::size_t(op.column)] = 1;
+    quint32& cell = FDirty[std::size_t(op.row) * std::size_t(FColumns) + std::size_t(op.column)];
+    if (cell != FStamp) {
+        cell = FStamp;
+        ++FDirtyCells;
+        FDirtyBounds |= QRect(op.column, op.row, 1, 1);
+    }
     return true;
 }
 
@@ -203,26 +222,33 @@ bool TRainCanvas::TakeFullRepaint() {
 }
 
 QRegion TRainCanvas::TakeDirtyRegion() {
-    // Rectangles arrive in Qt's band order (top to bottom, left to right within a row), which
-    // QRegion appends without re-sorting.
     QRegion region;
-    for (qint32 row = 0; row < FRows; ++row) {
-        quint8* cells = FDirty.data() + std::size_t(row) * std::size_t(FColumns);
-        qint32 column = 0;
-        while (column < FColumns) {
-            if (!cells[column]) {
-                ++column;
-                continue;
+    if (FDirtyCells > MaxRegionCells) {
+        region =
+            QRect(FDirtyBounds.x() * RainCharWidth, FDirtyBounds.y() * RainCharHeight,
+                  FDirtyBounds.width() * RainCharWidth, FDirtyBounds.height() * RainCharHeight);
+    } else if (FDirtyCells > 0) {
+        // Rectangles arrive in Qt's band order (top to bottom, left to right within a row),
+        // which QRegion appends without re-sorting.
+        const qint32 left = FDirtyBounds.left();
+        const qint32 right = FDirtyBounds.right() + 1;
+        for (qint32 row = FDirtyBounds.top(); row <= FDirtyBounds.bottom(); ++row) {
+            const quint32* cells = FDirty.data() + std::size_t(row) * std::size_t(FColumns);
+            qint32 column = left;
+            while (column < right) {
+                if (cells[column] != FStamp) {
+                    ++column;
+                    continue;
+                }
+                const qint32 first = column;
+                while (column < right && cells[column] == FStamp)
+                    ++column;
+                region += QRect(first * RainCharWidth, row * RainCharHeight,
+                                (column - first) * RainCharWidth, RainCharHeight);
             }
-            const qint32 first = column;
-            while (column < FColumns && cells[column]) {
-                cells[column] = 0;
-                ++column;
-            }
-            region += QRect(first * RainCharWidth, row * RainCharHeight,
-                            (column - first) * RainCharWidth, RainCharHeight);
         }
     }
+    ForgetDirtyCells();
     return region;
 }
 
@@ -231,37 +257,91 @@ const TRainCanvas::TGlyph& TRainCanvas::Glyph(char16_t ch) {
         if (glyph.ch == ch)
             return glyph;
     }
-    // First use of a character: lay it out once, so later steps only draw.
-    TGlyph glyph{ch, 0, QStaticText(QString(QChar(ch)))};
+    // First use of a character: lay it out once.
+    TGlyph glyph{ch, QSize(), QStaticText(QString(QChar(ch)))};
     glyph.text.setTextFormat(Qt::PlainText);
-    glyph.text.setPerformanceHint(QStaticText::AggressiveCaching);
     glyph.text.prepare(QTransform(), FFont);
-    glyph.width = std::min(QFontMetrics(FFont).horizontalAdvance(QChar(ch)), qint32(RainCharWidth));
+    glyph.extent = QSize(std::min(QFontMetrics(FFont).horizontalAdvance(QChar(ch)), RainCharWidth),
+                         RainCharHeight);
     FGlyphs.push_back(std::move(glyph));
     return FGlyphs.back();
 }
 
+std::size_t TRainCanvas::SlotOf(const TSpriteKey& key) const {
+    quint64 h = (quint64(key.upper) * 0x9E3779B97F4A7C15ull) ^
+                (quint64(key.lower) * 0xC2B2AE3D27D4EB4Full) ^ (quint64(key.ch) << 1) ^
+                quint64(key.pair);
+    h ^= h >> 29;
+    const std::size_t mask = FSlots.size() - 1;
+    std::size_t slot = std::size_t(h) & mask;
+    while (FSlots[slot].sprite >= 0 && !(FSlots[slot].key == key))
+        slot = (slot + 1) & mask;
+    return slot;
+}
+
+const QImage& TRainCanvas::Sprite(const TGlyph& glyph, QRgb upper, const QRgb* lower) {
+    const TSpriteKey key{glyph.ch, lower != nullptr, upper, lower ? *lower : 0};
+    std::size_t slot = SlotOf(key);
+    if (FSlots[slot].sprite >= 0)
+        return FSprites[std::size_t(FSlots[slot].sprite)];
+
+    // Drawing the character over its opaque black background gives the same pixels wherever
+    // it is done; done here once, a step copies them instead of laying out text.
+    QImage sprite(glyph.extent.width(), glyph.extent.height() * (lower ? 2 : 1),
+                  QImage::Format_RGB32);
+    sprite.fill(Qt::black);
+    {
+        QPainter painter(&sprite);
+        painter.setFont(FFont);
+        painter.setPen(QColor::fromRgb(upper));
+        painter.drawStaticText(0, 0, glyph.text);
+        if (lower) {
+            painter.setPen(QColor::fromRgb(*lower));
+            painter.drawStaticText(0, glyph.extent.height(), glyph.text);
+        }
+    }
+    FSprites.push_back(std::move(sprite));
+    FSlots[slot] = {key, qint32(FSprites.size() - 1)};
+    // Kept at most half full, so that a search ends soon.
+    if (FSprites.size() * 2 > FSlots.size()) {
+        std::vector<TSlot> old(FSlots.size() * 2, TSlot{{}, -1});
+        std::swap(old, FSlots);
+        for (const TSlot& entry : old) {
+            if (entry.sprite >= 0)
+                FSlots[SlotOf(entry.key)] = entry;
+        }
+    }
+    return FSprites.back();
+}
+
 void TRainCanvas::Paint(QPainter& painter) {
-    if (FOps.empty())
-        return;
-    painter.setFont(FFont);
     const QColor black(Qt::black);
-    for (const TOp& op : FOps) {
-        const qint32 x = op.column * RainCharWidth;
-        const qint32 y = op.row * RainCharHeight;
+    const std::size_t count = FOps.size();
+    for (std::size_t i = 0; i < count; ++i) {
+        const TOp& op = FOps[i];
+        const QPoint at(op.column * RainCharWidth, op.row * RainCharHeight);
         if (op.wipe) {
-            painter.fillRect(QRect(x, y, RainCharWidth, RainCharHeight), black);
+            painter.fillRect(QRect(at, QSize(RainCharWidth, RainCharHeight)), black);
             continue;
         }
         const TGlyph& glyph = Glyph(op.ch);
-        painter.fillRect(QRect(x, y, glyph.width, FFontHeight), black);
-        painter.setPen(QColor::fromRgb(op.colour));
-        painter.drawStaticText(x, y, glyph.text);
+        if (glyph.extent.isEmpty())
+            continue;
+        if (i + 1 < count) {
+            const TOp& next = FOps[i + 1];
+            if (!next.wipe && next.ch == op.ch && next.column == op.column &&
+                next.row == op.row + 1) {
+                painter.drawImage(at, Sprite(glyph, op.colour, &next.colour));
+                ++i;
+                continue;
+            }
+        }
+        painter.drawImage(at, Sprite(glyph, op.colour, nullptr));
     }
     FOps.clear();
 }
 
 void TRainCanvas::Discard() {
     FOps.clear();
-    std::fill(FDirty.begin(), FDirty.end(), quint8(0));
+    ForgetDirtyCells();
 }

@@ -3,6 +3,7 @@
 #include <QChar>
 #include <QColor>
 #include <QFont>
+#include <QImage>
 #include <QRegion>
 #include <QSize>
 #include <QStaticText>
@@ -104,11 +105,17 @@ private:
 
 // Records what the steps draw and paints it on request. Qt paints only inside paint events, so a
 // step cannot draw straight onto the window: it records its cells here, the window asks Qt to
-// repaint exactly those cells (DirtyRegion), and its paint event replays the drawing in order
+// repaint those cells (TakeDirtyRegion), and its paint event replays the drawing in order
 // (Paint). A surface clear, or more pending drawing than the buffer holds (a window that is not
 // being painted), discards the recording and asks for a full repaint instead, which is black.
 class TRainCanvas final : public TRainSink {
 public:
+    // Up to this many changed cells, TakeDirtyRegion names each one. Qt clips a paint event's
+    // drawing to its region, and its raster engine walks a complex clip line by line for every
+    // fill, so a region of thousands of cells would cost more than the drawing. Past this count
+    // the bounding box is asked for; its unchanged cells are not drawn and keep their pixels.
+    static constexpr qint32 MaxRegionCells = 1024;
+
     TRainCanvas();
 
     // The area that can be seen; drawing entirely outside it is not recorded.
@@ -120,8 +127,8 @@ public:
 
     // True once after a clear or an overflow: the whole surface has to be painted black.
     bool TakeFullRepaint();
-    // The cells recorded since the last call, as one region (rows top to bottom, runs of cells
-    // left to right), within the surface.
+    // The cells recorded since the last call, within the surface: one rectangle per run of
+    // cells in a row, rows top to bottom; past MaxRegionCells cells, their bounding box.
     QRegion TakeDirtyRegion();
     // Replays the recorded drawing in its order onto the painter and forgets it.
     void Paint(QPainter& painter);
@@ -139,22 +146,46 @@ private:
         char16_t ch;
         bool wipe;
     };
+    // One character of the alphabet: its opaque extent (its advance, the cell's height).
     struct TGlyph {
         char16_t ch;
-        qint32 width;
+        QSize extent;
         QStaticText text;
+    };
+    // The extent rendered once per character and colour (the character on its black
+    // background), so that a step only copies pixels. A trail drawn right above its head is
+    // rendered with it, as one picture of two cells. Found through an open-addressing table:
+    // a step looks up thousands of them.
+    struct TSpriteKey {
+        char16_t ch;
+        bool pair;
+        QRgb upper;
+        QRgb lower;
+        bool operator==(const TSpriteKey&) const = default;
+    };
+    struct TSlot {
+        TSpriteKey key;
+        qint32 sprite; // index into FSprites, -1 for a free slot
     };
 
     bool Record(const TOp& op);
+    void ForgetDirtyCells();
     const TGlyph& Glyph(char16_t ch);
+    const QImage& Sprite(const TGlyph& glyph, QRgb upper, const QRgb* lower);
+    std::size_t SlotOf(const TSpriteKey& key) const;
 
     QFont FFont;
-    qint32 FFontHeight = 0;
     std::vector<TGlyph> FGlyphs;
+    std::vector<TSlot> FSlots;
+    std::vector<QImage> FSprites;
     std::vector<TOp> FOps;
     QSize FSurface;
     qint32 FColumns = 0;
     qint32 FRows = 0;
-    std::vector<quint8> FDirty;
+    // A cell is dirty when it holds the current stamp; a new stamp forgets them all at once.
+    std::vector<quint32> FDirty;
+    quint32 FStamp = 1;
+    qint32 FDirtyCells = 0;
+    QRect FDirtyBounds; // in cells
     bool FFullRepaint = false;
 };
