@@ -7,14 +7,22 @@
 #include <QObject>
 
 TDownloadQueue::TDownloadQueue(TDownloadList& list, TDosCommand& runner, TQueueView& view)
-    : FList(list), FRunner(runner), FView(view) {
+    : FList(list), FRunner(runner), FView(view), FSelf(std::make_shared<TDownloadQueue*>(this)) {
+    // The runner hands each run a copy of OnNewLine; the handlers reach the queue through FSelf,
+    // which the destructor clears, so a late delivery finds no queue instead of a dead one.
+    const std::shared_ptr<TDownloadQueue*> self = FSelf;
     FRunner.SetOnNewLine(
-        [this](TDosCommand* ASender, const QString& ANewLine, TOutputType AOutputType) {
-            DosCommand1NewLine(ASender, ANewLine, AOutputType);
+        [self](TDosCommand* ASender, const QString& ANewLine, TOutputType AOutputType) {
+            if (*self)
+                (*self)->DosCommand1NewLine(ASender, ANewLine, AOutputType);
         });
-    FRunner.SetOnTerminated([this](TDosCommand* ASender) { DosCommand1Terminated(ASender); });
-    FRunner.SetOnExecuteError([this](TDosCommand* ASender, const Exception& AE, bool& AHandled) {
-        DosCommand1ExecuteError(ASender, AE, AHandled);
+    FRunner.SetOnTerminated([self](TDosCommand* ASender) {
+        if (*self)
+            (*self)->DosCommand1Terminated(ASender);
+    });
+    FRunner.SetOnExecuteError([self](TDosCommand* ASender, const Exception& AE, bool& AHandled) {
+        if (*self)
+            (*self)->DosCommand1ExecuteError(ASender, AE, AHandled);
     });
     FRemovedConnection =
         QObject::connect(&FList, &TDownloadList::removed, &FList,
@@ -24,6 +32,7 @@ TDownloadQueue::TDownloadQueue(TDownloadList& list, TDosCommand& runner, TQueueV
 TDownloadQueue::~TDownloadQueue() {
     // The window is going away: nothing may call back into it, and the converter must not go
     // on writing files after it. The runner's destructor waits for the stopped child.
+    *FSelf = nullptr;
     QObject::disconnect(FRemovedConnection);
     FRunner.SetOnNewLine(nullptr);
     FRunner.SetOnTerminated(nullptr);

@@ -5,6 +5,8 @@
 #include <QMetaObject>
 #include <QString>
 
+#include <memory>
+
 class TDownloadList;
 
 // What the download queue needs from the window that shows it. The main window implements it.
@@ -90,6 +92,7 @@ private:
     TDosCommand& FRunner;
     TQueueView& FView;
     QMetaObject::Connection FRemovedConnection;
+    std::shared_ptr<TDownloadQueue*> FSelf;
 
     qint64 FCurrentIndex = 0;
     bool FAborted = false;

@@ -7,9 +7,9 @@
 #include "platform/cmdline.h"
 #include "support/hlsfixture.h"
 #include "support/httpserver.h"
-#include "support/shellrecorder.h"
 #include "support/wait.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -123,7 +123,11 @@ protected:
         fast.ServeFolder(Stream().Folder());
         // Slow enough to be stopped or deleted in the middle of a run.
         slow.ServeFolder(Stream().Folder(), 700);
+        TDosCommand::SetShowErrorHook([this](const QString& caption, const QString& text) {
+            boxes.push_back({caption, text});
+        });
     }
+    void TearDown() override { TDosCommand::SetShowErrorHook(nullptr); }
 
     QString FastUrl() const { return fast.Url("http://", "/index.m3u8"); }
     QString SlowUrl() const { return slow.Url("http://", "/index.m3u8"); }
@@ -131,7 +135,12 @@ protected:
     QTemporaryDir out;
     HttpServer fast;
     HttpServer slow;
-    testsupport::ShellRecorder shell;
+    // The runner's message box, as the main window shows it.
+    struct Box {
+        QString caption;
+        QString text;
+    };
+    std::vector<Box> boxes;
 };
 
 } // namespace
@@ -242,7 +251,7 @@ TEST_F(QueueTest, ThreeEntriesRunOneAfterAnotherAndAgainIntoTheNextNames) {
     EXPECT_EQ(FilesIn(out.path()).size(), 6);
     for (const char* name : {"output (4).mp4", "output (5).mp4", "output (6).mp4"})
         ExpectStream(out.filePath(name));
-    EXPECT_TRUE(shell.messages.empty());
+    EXPECT_TRUE(boxes.empty());
 }
 
 TEST_F(QueueTest, StopMarksTheRunningEntryAbortedOnceItHasEnded) {
@@ -318,7 +327,7 @@ TEST_F(QueueTest, LocalPlaylistsAwkwardNamesAndAFailingAddress) {
     EXPECT_EQ(FilesIn(destination), QStringList({"output (2).mp4", "output.mp4"}));
     ExpectStream(destination + "/output.mp4");
     ExpectStream(destination + "/output (2).mp4");
-    EXPECT_TRUE(shell.messages.empty());
+    EXPECT_TRUE(boxes.empty());
 }
 
 TEST_F(QueueTest, UnwritableDestinationIsAnError) {
@@ -351,11 +360,11 @@ TEST_F(QueueTest, MissingConverterEndsTheQueueWithAnExecutionError) {
     EXPECT_FALSE(w.view.running);
     EXPECT_TRUE(w.view.buttonEnabled);
     EXPECT_EQ(w.view.beeps, 1);
-    ASSERT_EQ(shell.messages.size(), 1u);
-    EXPECT_EQ(shell.messages[0].icon, platform::TMsgIcon::Error);
-    EXPECT_TRUE(shell.messages[0].text.startsWith("ECreateProcessError"))
-        << qPrintable(shell.messages[0].text);
-    EXPECT_TRUE(shell.messages[0].text.contains("ffmpeg.exe -i"));
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].caption, QFileInfo(QCoreApplication::applicationFilePath()).fileName());
+    EXPECT_TRUE(boxes[0].text.startsWith("ECreateProcessError\r\nError creating Process: "
+                                         "ffmpeg.exe -i \""))
+        << qPrintable(boxes[0].text);
     EXPECT_EQ(fast.RequestCount(), 0);
     EXPECT_TRUE(FilesIn(out.path()).isEmpty());
 }
