@@ -54,7 +54,8 @@ bool TEvent::TryAcquire() noexcept {
 int WaitForAny(std::span<TWaitable* const> objects, int timeoutMs) {
     std::vector<pollfd> fds(objects.size());
     for (std::size_t i = 0; i < objects.size(); ++i)
-        fds[i] = pollfd{objects[i]->WaitHandle(), POLLIN, 0};
+        fds[i] = pollfd{objects[i]->WaitHandle(),
+                        short(objects[i]->WaitsForWriting() ? POLLOUT : POLLIN), 0};
 
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
@@ -75,10 +76,14 @@ int WaitForAny(std::span<TWaitable* const> objects, int timeoutMs) {
         for (std::size_t i = 0; i < fds.size(); ++i) {
             if (fds[i].revents & POLLNVAL)
                 throw MakeOSError(EBADF);
-            if ((fds[i].revents & (POLLIN | POLLHUP | POLLERR)) && objects[i]->TryAcquire())
+            if ((fds[i].revents & (POLLIN | POLLOUT | POLLHUP | POLLERR)) &&
+                objects[i]->TryAcquire())
                 return static_cast<int>(i);
         }
-        // Every signal poll() saw was taken by another waiter meanwhile: wait again.
+        // Every signal poll() saw was taken by another waiter meanwhile: wait again, for what
+        // is left of the time.
+        if (timeoutMs >= 0 && Clock::now() >= deadline)
+            return WaitTimeout;
     }
 }
 

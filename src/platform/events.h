@@ -14,6 +14,8 @@ class TWaitable {
 public:
     virtual ~TWaitable() = default;
     virtual int WaitHandle() const noexcept = 0;
+    // False: signalled while readable; true: signalled while writable.
+    virtual bool WaitsForWriting() const noexcept { return false; }
     // Called by a waiter that poll() woke for this object. An automatic-reset event takes its
     // signal here; false means another waiter took it first and the caller must wait again.
     virtual bool TryAcquire() noexcept { return true; }
@@ -40,15 +42,18 @@ private:
     bool FManualReset;
 };
 
-// A descriptor owned elsewhere (a process's pidfd, a pipe's read end) seen as a waitable that
-// is signalled while it is readable. Waiting never consumes anything.
+// A descriptor owned elsewhere (a process's pidfd, a pipe's end) seen as a waitable that is
+// signalled while it is readable, or writable. Waiting never consumes anything.
 class TFdWaitable final : public TWaitable {
 public:
-    explicit TFdWaitable(int fd) noexcept : FFd(fd) {}
+    explicit TFdWaitable(int fd, bool forWriting = false) noexcept
+        : FFd(fd), FForWriting(forWriting) {}
     int WaitHandle() const noexcept override { return FFd; }
+    bool WaitsForWriting() const noexcept override { return FForWriting; }
 
 private:
     int FFd;
+    bool FForWriting;
 };
 
 inline constexpr int WaitInfinite = -1;
