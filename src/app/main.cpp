@@ -4,12 +4,15 @@
 #include "app/identity.h"
 #include "app/settings.h"
 #include "app/versioninfo.h"
+#include "about/about.h"
 #include "download/addurlform.h"
 #include "download/downloadlist.h"
 #include "download/downloadlistview.h"
 #include "platform/errorreport.h"
 #include "platform/shell.h"
 #include "platform/versionresource.h"
+#include "webservice/feedback.h"
+#include "webservice/newversion.h"
 #include "webservice/webconfig.h"
 
 #include <QAction>
@@ -193,6 +196,8 @@ void TAppForm::CreateControls()
 
     TimerChecker = new QTimer(this);
     TimerChecker->setInterval(1000);
+    connect(TimerChecker, &QTimer::timeout, this,
+            [this] { TimerCheckerTimer(*TimerChecker, *UpdateNotifications1); });
     TimerChecker->start();
 }
 
@@ -221,6 +226,8 @@ void TAppForm::CreateMenus()
     connect(Help2, &QAction::triggered, this, &TAppForm::Help2Click);
     connect(SendFeedback1, &QAction::triggered, this, &TAppForm::SendFeedback1Click);
     connect(About1, &QAction::triggered, this, &TAppForm::About1Click);
+    connect(UpdateNotifications1, &QAction::triggered, this,
+            [this] { UpdateNotifications1Click(*UpdateNotifications1); });
 }
 
 void TAppForm::FormCreate()
@@ -332,14 +339,20 @@ void TAppForm::ToolButton3Click()
     OpenAddDialog(this, *FList);
 }
 
-void TAppForm::ToolButton1Click() {}
+void TAppForm::ToolButton1Click()
+{
+    ShowFeedbackForm(this);
+}
 
 void TAppForm::SendFeedback1Click()
 {
     ToolButton1Click();
 }
 
-void TAppForm::ToolButton7Click() {}
+void TAppForm::ToolButton7Click()
+{
+    ShowAboutBox(this);
+}
 
 void TAppForm::About1Click()
 {

@@ -45,6 +45,8 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(FConfig.isValid());
+        // The window starts the update check after a second; it must never leave this machine.
+        webconfig::SetHostForTests(QStringLiteral("127.0.0.1:9"));
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(FConfig.path()));
         QFile::remove(ProgramFolderFile(QStringLiteral("settings.ini")));
         QFile::remove(ProgramFolderFile(QStringLiteral("chk.tmp")));
