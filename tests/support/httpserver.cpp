@@ -1,12 +1,10 @@
 #include "support/httpserver.h"
 
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QHostAddress>
-#include <QMutex>
-#include <QMutexLocker>
-#include <QProcess>
 #include <QSocketNotifier>
 #include <QSslCertificate>
 #include <QSslConfiguration>
@@ -14,21 +12,25 @@
 #include <QSslSocket>
 #include <QTcpServer>
 #include <QTemporaryDir>
-#include <QThread>
 #include <QTimer>
 
 #include <cerrno>
+#include <condition_variable>
+#include <fcntl.h>
+#include <mutex>
+#include <spawn.h>
 #include <stdexcept>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace testsupport {
 
 // Settings and records shared between the test's threads and the server's thread.
 struct HttpServer::Shared {
-    mutable QMutex lock;
+    mutable std::mutex lock;
     Tls tls = Tls::Accept;
-    QList<QPair<QByteArray, Reply>> replies;
+    std::vector<std::pair<QByteArray, Reply>> replies;
     Handler handler;
     QString folder;
     int folderDelayMs = 0;
@@ -42,6 +44,36 @@ struct CertificateFiles {
     QString key;
 };
 
+// Runs a program found on PATH and waits for it; true when it exited with 0. posix_spawn
+// rather than QProcess: Qt's child runs instrumented code in the parent's memory between its
+// vfork and exec, which leaves ThreadSanitizer blind to the main thread's locks afterwards.
+bool RunQuietly(const QStringList& arguments, const QString& errorFile) {
+    std::vector<QByteArray> storage;
+    for (const QString& argument : arguments)
+        storage.push_back(QFile::encodeName(argument));
+    std::vector<char*> argv;
+    for (QByteArray& argument : storage)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    const QByteArray errors = QFile::encodeName(errorFile);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, errors.constData(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+    pid_t pid = 0;
+    const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0)
+        return false;
+    int status = 0;
+    pid_t waited;
+    do {
+        waited = ::waitpid(pid, &status, 0);
+    } while (waited < 0 && errno == EINTR);
+    return waited == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 const CertificateFiles& Certificate() {
     static QTemporaryDir dir;
     static const CertificateFiles files = [] {
@@ -49,19 +81,21 @@ const CertificateFiles& Certificate() {
             throw std::runtime_error("no temporary folder for the test certificate");
         CertificateFiles f{dir.filePath(QStringLiteral("cert.pem")),
                            dir.filePath(QStringLiteral("key.pem"))};
-        QProcess openssl;
-        openssl.start(QStringLiteral("openssl"),
-                      {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
-                       QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
-                       QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
-                       QStringLiteral("-keyout"), f.key, QStringLiteral("-out"), f.certificate,
-                       QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-subj"),
-                       QStringLiteral("/CN=127.0.0.1"), QStringLiteral("-addext"),
-                       QStringLiteral("subjectAltName=IP:127.0.0.1")});
-        if (!openssl.waitForFinished(30000) || openssl.exitStatus() != QProcess::NormalExit ||
-            openssl.exitCode() != 0)
+        const QString errors = dir.filePath(QStringLiteral("openssl.err"));
+        if (!RunQuietly({QStringLiteral("openssl"), QStringLiteral("req"), QStringLiteral("-x509"),
+                         QStringLiteral("-newkey"), QStringLiteral("ec"),
+                         QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:prime256v1"),
+                         QStringLiteral("-nodes"), QStringLiteral("-keyout"), f.key,
+                         QStringLiteral("-out"), f.certificate, QStringLiteral("-days"),
+                         QStringLiteral("2"), QStringLiteral("-subj"),
+                         QStringLiteral("/CN=127.0.0.1"), QStringLiteral("-addext"),
+                         QStringLiteral("subjectAltName=IP:127.0.0.1")},
+                        errors)) {
+            QFile text(errors);
+            text.open(QIODevice::ReadOnly);
             throw std::runtime_error("openssl could not make the test certificate: " +
-                                     openssl.readAllStandardError().toStdString());
+                                     text.readAll().toStdString());
+        }
         return f;
     }();
     return files;
@@ -162,7 +196,7 @@ protected:
             const bool handshake = n == 1 && first == 0x16;
             Tls tls;
             {
-                QMutexLocker locker(&FShared->lock);
+                std::unique_lock locker(FShared->lock);
                 tls = FShared->tls;
             }
             if (n <= 0 || (handshake && tls == Tls::Refuse)) {
@@ -235,7 +269,7 @@ private:
             request.fields = DecodeForm(request.body);
         const Reply reply = Answer(request);
         {
-            QMutexLocker locker(&FShared->lock);
+            std::unique_lock locker(FShared->lock);
             FShared->requests.push_back(request);
         }
         if (reply.silent)
@@ -247,7 +281,7 @@ private:
     }
 
     Reply Answer(const Request& request) {
-        QMutexLocker locker(&FShared->lock);
+        std::unique_lock locker(FShared->lock);
         if (FShared->handler) {
             Handler handler = FShared->handler;
             locker.unlock();
@@ -339,25 +373,55 @@ QString HttpServer::Request::Field(const QString& name) const {
     return {};
 }
 
-HttpServer::HttpServer(Tls tls)
-    : FShared(std::make_shared<Shared>()), FThread(std::make_unique<QThread>()) {
+HttpServer::HttpServer(Tls tls) : FShared(std::make_shared<Shared>()) {
     FShared->tls = tls;
     Certificate(); // made here, on the caller's thread, so failures surface in the test
-    FCore = new Core(FShared);
-    FCore->moveToThread(FThread.get());
-    FThread->start();
-    QMetaObject::invokeMethod(
-        FCore, [this] { FPort = FCore->Listen(); }, Qt::BlockingQueuedConnection);
-    if (FPort == 0)
+    // The listening port, handed over under a plain mutex (std::future waits on a futex that
+    // ThreadSanitizer cannot see).
+    struct Startup {
+        std::mutex lock;
+        std::condition_variable changed;
+        bool done = false;
+        quint16 port = 0;
+    };
+    auto startup = std::make_shared<Startup>();
+    // A plain thread with an event loop of its own rather than a QThread: its start, its
+    // end and every hand-over go through primitives that ThreadSanitizer can see.
+    FThread = std::thread([shared = FShared, stop = FStop, startup] {
+        QEventLoop loop; // gives this thread the event dispatcher the sockets need
+        Core core(shared);
+        const quint16 port = core.Listen();
+        {
+            std::lock_guard locked(startup->lock);
+            startup->port = port;
+            startup->done = true;
+        }
+        startup->changed.notify_all();
+        if (port == 0)
+            return;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, &loop, [&loop, stop] {
+            if (stop->load(std::memory_order_acquire))
+                loop.quit();
+        });
+        poll.start(10);
+        loop.exec();
+        core.Stop();
+    });
+    {
+        std::unique_lock locked(startup->lock);
+        startup->changed.wait(locked, [&] { return startup->done; });
+        FPort = startup->port;
+    }
+    if (FPort == 0) {
+        FThread.join();
         throw std::runtime_error("the test HTTP server could not listen on 127.0.0.1");
+    }
 }
 
 HttpServer::~HttpServer() {
-    QMetaObject::invokeMethod(
-        FCore, [this] { FCore->Stop(); }, Qt::BlockingQueuedConnection);
-    FThread->quit();
-    FThread->wait();
-    delete FCore; // its thread has ended, so no event can reach it any more
+    FStop->store(true, std::memory_order_release);
+    FThread.join();
 }
 
 quint16 HttpServer::Port() const {
@@ -373,39 +437,39 @@ QString HttpServer::Url(const QString& scheme, const QString& path) const {
 }
 
 void HttpServer::SetReply(const QByteArray& path, const Reply& reply) {
-    QMutexLocker locker(&FShared->lock);
+    std::unique_lock locker(FShared->lock);
     for (auto& entry : FShared->replies) {
         if (entry.first == path) {
             entry.second = reply;
             return;
         }
     }
-    FShared->replies.append({path, reply});
+    FShared->replies.emplace_back(path, reply);
 }
 
 void HttpServer::SetHandler(Handler handler) {
-    QMutexLocker locker(&FShared->lock);
+    std::unique_lock locker(FShared->lock);
     FShared->handler = std::move(handler);
 }
 
 void HttpServer::ServeFolder(const QString& folder, int delayMs) {
-    QMutexLocker locker(&FShared->lock);
+    std::unique_lock locker(FShared->lock);
     FShared->folder = folder;
     FShared->folderDelayMs = delayMs;
 }
 
 std::vector<HttpServer::Request> HttpServer::Requests() const {
-    QMutexLocker locker(&FShared->lock);
+    std::unique_lock locker(FShared->lock);
     return FShared->requests;
 }
 
 int HttpServer::RequestCount() const {
-    QMutexLocker locker(&FShared->lock);
+    std::unique_lock locker(FShared->lock);
     return int(FShared->requests.size());
 }
 
 void HttpServer::ClearRequests() {
-    QMutexLocker locker(&FShared->lock);
+    std::unique_lock locker(FShared->lock);
     FShared->requests.clear();
 }
 

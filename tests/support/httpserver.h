@@ -5,11 +5,11 @@
 #include <QPair>
 #include <QString>
 
+#include <atomic>
 #include <functional>
 #include <memory>
+#include <thread>
 #include <vector>
-
-class QThread;
 
 namespace testsupport {
 
@@ -99,8 +99,8 @@ private:
     class Core;
     struct Shared;
     std::shared_ptr<Shared> FShared;
-    std::unique_ptr<QThread> FThread;
-    Core* FCore = nullptr; // lives on FThread; deleted after that thread has ended
+    std::shared_ptr<std::atomic<bool>> FStop = std::make_shared<std::atomic<bool>>(false);
+    std::thread FThread; // runs the server's event loop; Core lives on its stack
     quint16 FPort = 0;
 };
 
