@@ -200,13 +200,26 @@ void TChoicePanel::SetCaption(const QString& caption) {
 void TChoicePanel::SetChosen(bool chosen) {
     FChosen = chosen;
     const QPalette system = QApplication::palette(this);
-    QPalette own = palette();
-    own.setColor(QPalette::Window, system.color(chosen ? QPalette::Highlight : QPalette::Button));
-    own.setColor(QPalette::WindowText,
-                 system.color(chosen ? QPalette::HighlightedText : QPalette::WindowText));
-    setPalette(own);
+    const QColor background = system.color(chosen ? QPalette::Highlight : QPalette::Button);
+    const QColor text = system.color(chosen ? QPalette::HighlightedText : QPalette::WindowText);
+    // Only a real change is set: setting the palette raises a palette change, which comes back
+    // here.
+    if (palette().color(QPalette::Window) != background ||
+        palette().color(QPalette::WindowText) != text) {
+        QPalette own = palette();
+        own.setColor(QPalette::Window, background);
+        own.setColor(QPalette::WindowText, text);
+        setPalette(own);
+    }
     setFrameShadow(chosen ? QFrame::Sunken : QFrame::Raised);
     update();
+}
+
+void TChoicePanel::changeEvent(QEvent* event) {
+    // The panel's colours are set explicitly, so a new system palette has to be taken up here.
+    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::ApplicationPaletteChange)
+        SetChosen(FChosen);
+    QFrame::changeEvent(event);
 }
 
 void TChoicePanel::paintEvent(QPaintEvent* event) {

@@ -190,6 +190,17 @@ TEST_F(FeedbackForm, ChoosingSwitchesButNeverClears) {
     QTest::mouseClick(Child<QLabel>("Image1"), Qt::LeftButton);
     ExpectLook(like, true);
     ExpectLook(dislike, false);
+
+    // A new system palette is taken up at once.
+    const QPalette saved = QApplication::palette();
+    QPalette changed = saved;
+    changed.setColor(QPalette::Highlight, QColor(12, 34, 56));
+    changed.setColor(QPalette::Button, QColor(200, 190, 180));
+    QApplication::setPalette(changed);
+    QCoreApplication::processEvents();
+    ExpectLook(like, true);
+    ExpectLook(dislike, false);
+    QApplication::setPalette(saved);
 }
 
 TEST_F(FeedbackForm, MemoHoldsAtMostTenThousandCharactersCountingLineBreaksAsTwo) {
