@@ -272,8 +272,8 @@ void TAboutBox::RequestRainRepaint() {
         update();
         return;
     }
-    // The panel is a window of its own in front of the rain: cells under it are left out, so a
-    // step never makes it repaint.
+    // The panel stands in front of the rain, which has nothing to show under it; leaving those
+    // cells out keeps the request (and the bounding box of a large one) off the panel.
     const QRegion dirty = FCanvas.TakeDirtyRegion() - Panel1->geometry();
     if (dirty.isEmpty())
         return;
