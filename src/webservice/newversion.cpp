@@ -22,7 +22,8 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-#include <future>
+#include <condition_variable>
+#include <mutex>
 
 namespace {
 
@@ -79,14 +80,25 @@ void UpdateNotifications1Click(QAction& UpdateNotifications1) {
 
 void ShowImportantMessage(const QString& caption, const QString& text) {
     // Widgets live on the main thread; this thread waits there until the box has gone, while
-    // the main window stays usable.
-    auto dismissed = std::make_shared<std::promise<void>>();
-    std::future<void> done = dismissed->get_future();
-    platform::PostToMainThread([dismissed, caption, text] {
-        platform::ShowMessageNonModal(platform::TMsgIcon::Warning, caption, text,
-                                      [dismissed] { dismissed->set_value(); });
+    // the main window stays usable. A mutex and condition rather than a future, so that the
+    // hand-over stays visible to ThreadSanitizer.
+    struct Dismissal {
+        std::mutex lock;
+        std::condition_variable changed;
+        bool done = false;
+    };
+    auto dismissal = std::make_shared<Dismissal>();
+    platform::PostToMainThread([dismissal, caption, text] {
+        platform::ShowMessageNonModal(platform::TMsgIcon::Warning, caption, text, [dismissal] {
+            {
+                std::lock_guard locked(dismissal->lock);
+                dismissal->done = true;
+            }
+            dismissal->changed.notify_all();
+        });
     });
-    done.wait();
+    std::unique_lock locked(dismissal->lock);
+    dismissal->changed.wait(locked, [&] { return dismissal->done; });
 }
 
 QString NotificationLinkAddress(const QString& downloadUrl) {
@@ -265,8 +277,11 @@ void TNewVer::TimerLinkTimer() {
     const QPoint pointer = Label2->mapFromGlobal(QCursor::pos());
     const QPalette::ColorRole role =
         Label2->rect().contains(pointer) ? QPalette::Highlight : QPalette::WindowText;
+    const QColor colour = QApplication::palette().color(role);
+    if (Label2->palette().color(QPalette::WindowText) == colour)
+        return; // unchanged: spare the label a repaint ten times a second
     QPalette palette = Label2->palette();
-    palette.setColor(QPalette::WindowText, QApplication::palette().color(role));
+    palette.setColor(QPalette::WindowText, colour);
     Label2->setPalette(palette);
 }
 
