@@ -28,6 +28,16 @@ QMessageBox::Icon ToQt(TMsgIcon icon)
     return QMessageBox::NoIcon;
 }
 
+// Texts are written with Windows line breaks, where a lone CR also breaks a line; Qt's boxes
+// show a lone CR as a blank.
+QString DisplayText(const QString& text)
+{
+    QString shown = text;
+    shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return shown;
+}
+
 } // namespace
 
 TShellHooks SetShellHooks(TShellHooks hooks)
@@ -70,7 +80,7 @@ void ShowMessage(QWidget* parent, TMsgIcon icon, const QString& caption, const Q
         Hooks().message(parent, icon, caption, text);
         return;
     }
-    QMessageBox box(ToQt(icon), caption, text, QMessageBox::Ok, parent);
+    QMessageBox box(ToQt(icon), caption, DisplayText(text), QMessageBox::Ok, parent);
     box.exec();
 }
 
@@ -83,7 +93,7 @@ void ShowMessageNonModal(TMsgIcon icon, const QString& caption, const QString& t
             onDismissed();
         return;
     }
-    auto* box = new QMessageBox(ToQt(icon), caption, text, QMessageBox::Ok);
+    auto* box = new QMessageBox(ToQt(icon), caption, DisplayText(text), QMessageBox::Ok);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setModal(false);
     QObject::connect(box, &QObject::destroyed, [fn = std::move(onDismissed)] {
