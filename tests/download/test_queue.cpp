@@ -369,6 +369,31 @@ TEST_F(QueueTest, MissingConverterEndsTheQueueWithAnExecutionError) {
     EXPECT_TRUE(FilesIn(out.path()).isEmpty());
 }
 
+TEST_F(QueueTest, ARunnerThatRefusesToStartEndsTheQueueInsteadOfHangingIt) {
+    Window w(out.path());
+    w.list.Ekle(FastUrl());
+    w.list.Ekle(Stream().Playlist());
+    // A run the queue did not start keeps the runner busy.
+    w.runner.SetCommandLine(
+        TDownloadQueue::ConverterCommandLine(SlowUrl(), out.filePath("other.mp4")));
+    w.runner.Execute();
+
+    w.queue->Button1Click();
+    EXPECT_FALSE(w.view.running);
+    EXPECT_EQ(w.view.beeps, 1);
+    EXPECT_EQ(w.Status(0), "Error");
+    EXPECT_EQ(w.Status(1), "");
+    EXPECT_EQ(w.view.log, QStringList({"Execution Error!", "DosCommand still running"}));
+
+    // That run's end is not taken for the queue's.
+    w.runner.Stop();
+    ASSERT_TRUE(WaitUntil([&] { return !w.runner.IsRunning(); }, kRunTimeoutMs));
+    EXPECT_EQ(w.Status(0), "Error");
+    EXPECT_EQ(w.Status(1), "");
+    EXPECT_EQ(w.view.beeps, 1);
+    EXPECT_EQ(fast.RequestCount(), 0);
+}
+
 TEST_F(QueueTest, ChangesDuringARunAreTakenUp) {
     // While the first entry runs: an entry is added, a later one edited, and the destination
     // changed. The same queue reaches all of them, and later entries go to the new folder.
