@@ -106,9 +106,11 @@ public:
     void Flush() {
         if (FPending.empty())
             return;
-        platform::PostToMainThread(
-            [targets = FTargets, list = std::move(FPending)] { Deliver(*targets, list); });
+        // Shared rather than captured by value: the queue may copy its closures.
+        auto list = std::make_shared<const std::vector<TDelivery>>(std::move(FPending));
+        platform::PostToMainThread([targets = FTargets, list] { Deliver(*targets, *list); });
         FPending = {};
+        FPending.reserve(64);
     }
 
 private:
@@ -190,6 +192,7 @@ void TDosThread::SetEndStatus(TEndStatus AValue) {
 }
 
 void TDosThread::Execute() {
+    NameThisThread("dos-worker");
     std::exception_ptr error;
     try {
         Run();

@@ -32,8 +32,17 @@ void TLineAssembly::AddBatch(QStringView ABatch) {
     // Ordinary characters are copied into the line a run at a time rather than one by one.
     qsizetype runStart = 0;
     const qsizetype size = ABatch.size();
+    const char16_t* const data = ABatch.utf16();
     for (qsizetype i = 0; i < size; ++i) {
-        const char16_t c = ABatch[i].unicode();
+        // Without a character handler, skip a run of ordinary characters at once: every code
+        // unit above CR is one.
+        if (!FOptions.hasOnNewChar) {
+            while (i < size && data[i] > CR)
+                ++i;
+            if (i == size)
+                break;
+        }
+        const char16_t c = data[i];
         if (FOptions.hasOnNewChar) {
             if (stopped())
                 return; // `last` and the CR memory keep their values from before the batch

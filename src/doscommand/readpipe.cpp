@@ -164,6 +164,7 @@ void TReadPipe::DeliverChunk(const char* ABytes, qsizetype ACount) {
 }
 
 void TReadPipe::Execute() {
+    NameThisThread("dos-reader");
     using Clock = std::chrono::steady_clock;
     char buffer[ChunkSize];
     pollfd fds[2] = {{Fread_stdout, POLLIN, 0}, {FDrainEvent.WaitHandle(), POLLIN, 0}};

@@ -3,7 +3,10 @@
 #include "platform/mainthread.h"
 
 #include <condition_variable>
+#include <cstring>
 #include <mutex>
+
+#include <pthread.h>
 
 // State shared between the thread and the closures it queues for the main thread, so that a
 // closure that runs after Abandon() (or after the object is gone) touches nothing else.
@@ -32,6 +35,12 @@ TThreadBase::~TThreadBase() {
         else
             FThread.join();
     }
+}
+
+void TThreadBase::NameThisThread(const char* AName) noexcept {
+    char name[16] = {};
+    std::strncpy(name, AName, sizeof name - 1);
+    pthread_setname_np(pthread_self(), name);
 }
 
 void TThreadBase::Start() {

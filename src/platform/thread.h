@@ -45,6 +45,8 @@ public:
 
 protected:
     virtual void Execute() = 0;
+    // Names the calling thread for debuggers and /proc (at most 15 characters are kept).
+    static void NameThisThread(const char* AName) noexcept;
 
     // Runs fn on the main thread, through the same queue as every other delivery, while this
     // thread waits; an error that fn raises is raised again here. Returns false without waiting
