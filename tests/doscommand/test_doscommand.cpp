@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QProcessEnvironment>
 #include <QSet>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -128,6 +129,21 @@ TEST(DosCommand, LastLinesOfABigOutputAreNeverLost) {
         ASSERT_EQ(c.Lines().at(i), QString::number(i + 1));
     EXPECT_EQ(c.Lines().last(), "end");
     EXPECT_EQ(c.EndStatus(), esProcess);
+}
+
+TEST(DosCommand, GrandchildThatKeepsWritingDoesNotHoldTheRun) {
+    TDosCommand c;
+    Recorder r(c);
+    // The shell ends at once; the loop it leaves behind keeps the output pipe open and busy.
+    c.SetCommandLine(Sh("(while :; do echo spam; sleep 0.005; done) & echo done; exit 7"));
+    QElapsedTimer clock;
+    clock.start();
+    c.Execute();
+    ASSERT_TRUE(r.WaitEnd());
+    EXPECT_LT(clock.elapsed(), 5000);
+    EXPECT_EQ(c.EndStatus(), esProcess);
+    EXPECT_EQ(c.ExitCode(), 7u);
+    EXPECT_TRUE(c.Lines().contains(QStringLiteral("done")));
 }
 
 TEST(DosCommand, StopKillsTheChildAndDeliversTheUnfinishedLineFirst) {
@@ -390,9 +406,14 @@ TEST(DosCommand, PipesThatCannotBeCreatedAreReported) {
     low.rlim_cur = limit;
     ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
     c.Execute();
-    const bool ended = r.WaitEnd(2); // the worker meets the limit on its own time
+    // The worker meets the limit on its own time; the events are not let in until it has
+    // (and the limit is lifted), so that their handlers run under the normal limit.
+    QElapsedTimer clock;
+    clock.start();
+    while (c.EndStatus() != esError && clock.elapsed() < 10000)
+        QThread::msleep(1);
     ::setrlimit(RLIMIT_NOFILE, &old);
-    ASSERT_TRUE(ended);
+    ASSERT_TRUE(r.WaitEnd(2));
     EXPECT_EQ(r.log.at(r.log.size() - 2),
               "X:ECreatePipeError:Error creating Pipe: Too many open files");
     EXPECT_EQ(c.EndStatus(), esError);
