@@ -217,6 +217,11 @@ int main(int argc, char** argv) {
     const bool all = args.size() < 2;
     if (all || args.contains(QStringLiteral("throughput")))
         Throughput();
+    if (args.contains(QStringLiteral("runner-only"))) { // for profiling
+        bool ok = false;
+        for (int i = 0; i < 5; ++i)
+            std::printf("runner %.1f ms\n", RunnerThroughput(ok));
+    }
     if (all || args.contains(QStringLiteral("latency")))
         Latency();
     if (all || args.contains(QStringLiteral("idle")))

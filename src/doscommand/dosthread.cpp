@@ -169,7 +169,7 @@ TDosThread::TDosThread(TDosCommand* AOwner, std::shared_ptr<TOwnerLink> ALink,
         *FSink,
         TLineAssembly::TOptions{bool(FSettings.OnNewChar), bool(FSettings.OnNewLine),
                                 FSettings.OutputLines != nullptr},
-        [this] { return Terminated(); }, [this] { FTimer.NewOutput(); });
+        [this] { return Terminated(); }, [this] { FSawLineBreak = true; });
     Start();
 }
 
@@ -350,6 +350,13 @@ void TDosThread::DoReadLine() {
     if (batch.isEmpty())
         return;
     FAssembly->AddBatch(batch);
+    // The silence counter restarts once per batch that held a line break: only this thread
+    // reads it, after the batch, so that is the same as once per break, at a fraction of the
+    // locking.
+    if (FSawLineBreak) {
+        FSawLineBreak = false;
+        FTimer.NewOutput();
+    }
     FSink->Flush();
 }
 

@@ -84,6 +84,7 @@ private:
     std::uint32_t FExitCode = 0;
     bool FCanTerminate = false;
     bool FChildEnded = false;
+    bool FSawLineBreak = false; // the batch being assembled ended a line
 
     // Descriptors of one run; -1 when not open.
     int FOutRead = -1;  // output pipe, parent end (the reader's)

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -23,6 +24,9 @@ QString TChunkDecoder::Decode(QIODevice& ABuf) {
     const qint64 size = ABuf.size();
     if (size < 1)
         return {};
+    // The reader hands a QBuffer: decode its bytes where they are.
+    if (const auto* buffer = qobject_cast<const QBuffer*>(&ABuf))
+        return FDecoder.decode(buffer->data());
     ABuf.seek(0);
     return FDecoder.decode(ABuf.read(size));
 }
@@ -39,6 +43,12 @@ void TSyncString::Delete(qsizetype APos, qsizetype ACount) {
     const qsizetype start = APos - 1;
     if (start < 0 || start >= FValue.size() || ACount <= 0)
         return;
+    if (start == 0 && ACount >= FValue.size()) {
+        // All of it: drop the buffer rather than shift it, so that the next Add can take the
+        // appended text over without copying it.
+        FValue = QString();
+        return;
+    }
     FValue.remove(start, std::min(ACount, FValue.size() - start));
 }
 
@@ -120,6 +130,12 @@ TReadPipe::TReadPipe(int AReadStdout, int AWriteStdout, TChunkDecoding AOnCharDe
     : FOnCharDecoding(std::move(AOnCharDecoding)), Fread_stdout(AReadStdout),
       Fwrite_stdout(AWriteStdout) {
     SetFreeOnTerminate(false);
+    // Reads never block: an empty pipe is waited for in poll(), together with the drain
+    // request. The read end is the parent's alone (the child has only write ends), so the
+    // flag changes nothing for anyone else.
+    const int flags = ::fcntl(Fread_stdout, F_GETFL);
+    if (flags < 0 || ::fcntl(Fread_stdout, F_SETFL, flags | O_NONBLOCK) < 0)
+        throw platform::MakeOSError(errno);
     Start();
 }
 
@@ -151,11 +167,13 @@ void TReadPipe::Terminate() {
 
 void TReadPipe::FinishDraining(std::chrono::milliseconds ALimit) {
     FDrainLimitMs.store(ALimit.count());
+    FDrainRequested.store(true);
     FDrainEvent.SetEvent();
 }
 
 void TReadPipe::DeliverChunk(const char* ABytes, qsizetype ACount) {
-    QByteArray bytes(ABytes, ACount);
+    // The stream reads the chunk where it lies; it lives only for this call.
+    QByteArray bytes = QByteArray::fromRawData(ABytes, ACount);
     QBuffer stream(&bytes);
     stream.open(QIODevice::ReadOnly);
     const QString text = FOnCharDecoding ? FOnCharDecoding(stream) : QString();
@@ -172,33 +190,31 @@ void TReadPipe::Execute() {
     Clock::time_point drainEnd;
 
     while (!Terminated()) {
-        // Block until output arrives (or the wake-up bytes do) or the worker asks for the end
-        // of the run's output; while draining, only look whether more is there.
-        const int waitMs = draining ? 0 : -1;
-        const nfds_t count = draining ? 1 : 2;
-        int ready;
-        do {
-            ready = ::poll(fds, count, waitMs);
-        } while (ready < 0 && errno == EINTR);
-        if (ready < 0)
-            throw EAssertionFailed(QStringLiteral("Assertion failure"));
-        if (!draining && (fds[1].revents & POLLIN)) {
+        if (!draining && FDrainRequested.load()) {
             draining = true;
             drainEnd = Clock::now() + std::chrono::milliseconds(FDrainLimitMs.load());
         }
-        if (!(fds[0].revents & (POLLIN | POLLHUP | POLLERR))) {
-            if (draining)
-                break; // nothing left in the pipe
-            continue;
-        }
         if (draining && Clock::now() >= drainEnd)
-            break;
+            break; // a writer that never stops (a grandchild) is cut off here
 
         std::memset(buffer, 0, sizeof buffer);
         ssize_t got;
         do {
             got = ::read(Fread_stdout, buffer, sizeof buffer);
         } while (got < 0 && errno == EINTR);
+        if (got < 0 && errno == EAGAIN) {
+            // The pipe is empty. While draining that is the end; otherwise block until output
+            // arrives (or the wake-up bytes do), or the worker asks for the rest of the output.
+            if (draining)
+                break;
+            int ready;
+            do {
+                ready = ::poll(fds, 2, -1);
+            } while (ready < 0 && errno == EINTR);
+            if (ready < 0)
+                throw EAssertionFailed(QStringLiteral("Assertion failure"));
+            continue;
+        }
         if (got < 0) {
             if (errno != EPIPE)
                 throw EAssertionFailed(QStringLiteral("Assertion failure"));

@@ -114,4 +114,5 @@ private:
     TSyncString FSyncString;
     platform::TEvent FDrainEvent{true, false};
     std::atomic<long long> FDrainLimitMs{0};
+    std::atomic<bool> FDrainRequested{false};
 };
