@@ -8,6 +8,7 @@
 #include "download/addurlform.h"
 #include "download/downloadlist.h"
 #include "download/downloadlistview.h"
+#include "doscommand/doscommand.h"
 #include "platform/errorreport.h"
 #include "platform/shell.h"
 #include "platform/versionresource.h"
@@ -60,16 +61,29 @@ QIcon Picture(const char* name)
 } // namespace
 
 TAppForm::TAppForm(QWidget* parent)
-    : QMainWindow(parent), FList(std::make_unique<TDownloadList>())
+    : QMainWindow(parent), FList(std::make_unique<TDownloadList>()),
+      FDosCommand1(std::make_unique<TDosCommand>())
 {
     setFont(TahomaFont(11));
+    // The runner's start failures end in a box captioned with the program's file name.
+    TDosCommand::SetShowErrorHook([](const QString& caption, const QString& text) {
+        platform::ShowMessage(nullptr, platform::TMsgIcon::Error, caption, text);
+    });
     CreateControls();
     CreateMenus();
+    FQueue = std::make_unique<TDownloadQueue>(*FList, *FDosCommand1,
+                                              static_cast<TQueueView&>(*this));
+    connect(Button1, &QToolButton::clicked, this, [this] { FQueue->Button1Click(); });
     FormCreate();
 }
 
 TAppForm::~TAppForm()
 {
+    // The queue lets go of the runner's events and asks a running converter to stop; the
+    // runner's destructor then waits for the converter, so nothing writes files once the window
+    // has gone.
+    FQueue.reset();
+    FDosCommand1.reset();
     // Members go before the base class deletes the child widgets, and the list view and any open
     // dialog still point at the list: take the windows down first.
     qDeleteAll(findChildren<QWidget*>(Qt::FindDirectChildrenOnly));
@@ -400,4 +414,49 @@ void TAppForm::SpeedButton1Click()
 QString TAppForm::LastPickedFolder()
 {
     return LastFolder;
+}
+
+QString TAppForm::Destination()
+{
+    return Edit1->text();
+}
+
+void TAppForm::SetRunningLook(bool running)
+{
+    Button1->setText(running ? QStringLiteral("STOP") : QStringLiteral("Download"));
+    Button1->setIcon(Picture(running ? "stop" : "download"));
+    // A range of 0..0 is Qt's marquee.
+    ProgressBar1->setRange(0, running ? 0 : 100);
+    ProgressBar1->setValue(0);
+}
+
+void TAppForm::SetButtonEnabled(bool enabled)
+{
+    Button1->setEnabled(enabled);
+}
+
+void TAppForm::ClearLog()
+{
+    Memo1->clear();
+}
+
+void TAppForm::AppendLog(const QString& line)
+{
+    Memo1->appendPlainText(line);
+}
+
+void TAppForm::ShowLog()
+{
+    Memo1Box->show();
+    Splitter1->handle(1)->show();
+}
+
+void TAppForm::ProcessMessages()
+{
+    QCoreApplication::processEvents();
+}
+
+void TAppForm::Beep()
+{
+    platform::MessageBeep();
 }

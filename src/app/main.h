@@ -1,5 +1,7 @@
 #pragma once
 
+#include "download/queue.h"
+
 #include <QMainWindow>
 
 #include <memory>
@@ -14,13 +16,14 @@ class QSplitter;
 class QTimer;
 class QToolBar;
 class QToolButton;
+class TDosCommand;
 class TDownloadList;
 class TDownloadListView;
 class TSettingsIni;
 
 // The main window: hosts the download list, the queue's controls, the destination field and the
 // menus, and starts the update check. Everything here runs on the main thread.
-class TAppForm : public QMainWindow {
+class TAppForm : public QMainWindow, private TQueueView {
     Q_OBJECT
 public:
     explicit TAppForm(QWidget* parent = nullptr);
@@ -61,6 +64,8 @@ public:
     static QString LastPickedFolder();
 
     TDownloadList& List() const { return *FList; }
+    TDosCommand& DosCommand1() const { return *FDosCommand1; }
+    TDownloadQueue& Queue() const { return *FQueue; }
 
     // The open settings file; null when start-up could not open it.
     TSettingsIni* SettingsIni() const { return FSettingsIni.get(); }
@@ -87,8 +92,21 @@ private:
     void Edit1Change();
     void SpeedButton1Click();
 
-    // Declared first so that it outlives every widget and dialog that shows it.
+    // The queue's view of the window.
+    QString Destination() override;
+    void SetRunningLook(bool running) override;
+    void SetButtonEnabled(bool enabled) override;
+    void ClearLog() override;
+    void AppendLog(const QString& line) override;
+    void ShowLog() override;
+    void ProcessMessages() override;
+    void Beep() override;
+
+    // In this order: the list outlives the runner, and the runner outlives the queue that
+    // handles its events.
     std::unique_ptr<TDownloadList> FList;
+    std::unique_ptr<TDosCommand> FDosCommand1;
+    std::unique_ptr<TDownloadQueue> FQueue;
     std::unique_ptr<TSettingsIni> FSettingsIni;
     bool FShown = false;
 };
