@@ -2,13 +2,17 @@
 #include "app/main.h"
 #include "download/downloadlist.h"
 #include "download/downloadlistview.h"
+#include "support/hlsfixture.h"
+#include "support/httpserver.h"
 #include "support/shellrecorder.h"
+#include "support/wait.h"
 #include "webservice/webconfig.h"
 
 #include <QAction>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -191,6 +195,70 @@ TEST_F(MainWindowTest, OnlineHelpOpensTheProductsHelpPage)
     // A product name of two words gives both words in lower case joined by "-".
     EXPECT_EQ(webconfig::HelpPageUrl(QStringLiteral("Velmora Pro")),
               QStringLiteral("http://%1/help/velmora-pro/").arg(webconfig::Host()));
+}
+
+// The whole road of a download on the real window: the button, the marquee, the log pane, the
+// statuses, the files and the beep.
+TEST_F(MainWindowTest, DownloadRunsTheListIntoTheDestination)
+{
+    testsupport::HlsFixture stream(2);
+    ASSERT_TRUE(stream.Ok()) << stream.Error().toStdString();
+    testsupport::HttpServer server;
+    server.ServeFolder(stream.Folder());
+    QTemporaryDir destination;
+
+    TAppForm form;
+    form.Edit1->setText(destination.path());
+    form.Ekle(server.Url(QStringLiteral("http://"), QStringLiteral("/index.m3u8")));
+    form.Ekle(stream.Playlist());
+    form.Button1->click();
+
+    EXPECT_EQ(form.Button1->text(), QStringLiteral("STOP"));
+    EXPECT_EQ(form.ProgressBar1->maximum(), 0); // the marquee
+    EXPECT_TRUE(form.Memo1->isVisibleTo(&form));
+    EXPECT_EQ(form.List().Status(0), QStringLiteral("Downloading..."));
+
+    ASSERT_TRUE(testsupport::WaitUntil(
+        [&] { return form.Button1->text() == QStringLiteral("Download"); }, 60000));
+    EXPECT_EQ(form.List().Status(0), QStringLiteral("Complete"));
+    EXPECT_EQ(form.List().Status(1), QStringLiteral("Complete"));
+    EXPECT_EQ(form.ProgressBar1->maximum(), 100);
+    EXPECT_EQ(FShell.beeps, 1);
+    EXPECT_FALSE(form.Memo1->toPlainText().isEmpty());
+    const QDir out(destination.path());
+    for (const char* name : {"output.mp4", "output (2).mp4"}) {
+        const testsupport::MediaInfo info = testsupport::Probe(out.filePath(QLatin1String(name)));
+        EXPECT_TRUE(info.ok) << name << ": " << info.error.toStdString();
+        EXPECT_EQ(info.codecs, QStringList({QStringLiteral("h264"), QStringLiteral("aac")}));
+    }
+}
+
+// Closing the window while the converter runs ends the converter: nothing keeps writing.
+TEST_F(MainWindowTest, ClosingTheWindowEndsTheConverter)
+{
+    testsupport::HlsFixture stream(4);
+    ASSERT_TRUE(stream.Ok()) << stream.Error().toStdString();
+    testsupport::HttpServer server;
+    server.ServeFolder(stream.Folder(), 800); // slow enough to be caught mid-run
+    QTemporaryDir destination;
+    const QString output = QDir(destination.path()).filePath(QStringLiteral("output.mp4"));
+
+    auto form = std::make_unique<TAppForm>();
+    form->Edit1->setText(destination.path());
+    form->Ekle(server.Url(QStringLiteral("http://"), QStringLiteral("/index.m3u8")));
+    form->Button1->click();
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return server.RequestCount() >= 2; }, 20000));
+    form.reset();
+
+    // The runner has waited for its child: there is none left, and the file no longer grows.
+    const QString children =
+        QStringLiteral("/proc/%1/task/%1/children").arg(QCoreApplication::applicationPid());
+    QFile list(children);
+    ASSERT_TRUE(list.open(QIODevice::ReadOnly));
+    EXPECT_EQ(list.readAll().trimmed(), QByteArray());
+    const qint64 size = QFileInfo(output).size();
+    testsupport::PumpEvents(1500);
+    EXPECT_EQ(QFileInfo(output).size(), size);
 }
 
 } // namespace
