@@ -7,8 +7,7 @@
 #include <cstdlib>
 #include <memory>
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     // Marks the running instance; never keeps a second copy from starting.
     const platform::TInstanceLock instance(QStringLiteral("QUENTAR_Velmora"));
 

@@ -4,8 +4,7 @@
 
 namespace {
 
-QString AsciiLower(QString text)
-{
+QString AsciiLower(QString text) {
     for (QChar& c : text) {
         if (c >= QLatin1Char('A') && c <= QLatin1Char('Z'))
             c = QChar(c.unicode() + 32);
@@ -15,8 +14,7 @@ QString AsciiLower(QString text)
 
 } // namespace
 
-bool IsDroppedPlaylist(const QString& path)
-{
+bool IsDroppedPlaylist(const QString& path) {
     if (path.isEmpty() || QFileInfo(path).isDir())
         return false;
     const qsizetype nameStart = path.lastIndexOf(QLatin1Char('/')) + 1;
@@ -26,8 +24,7 @@ bool IsDroppedPlaylist(const QString& path)
     return AsciiLower(path.mid(dot)) == QLatin1String(".m3u8");
 }
 
-QStringList DroppedPlaylists(const QStringList& paths)
-{
+QStringList DroppedPlaylists(const QStringList& paths) {
     QStringList result;
     for (const QString& path : paths) {
         if (IsDroppedPlaylist(path))

@@ -1,14 +1,14 @@
 #include "app/main.h"
 
+#include "about/about.h"
 #include "app/droppednames.h"
 #include "app/identity.h"
 #include "app/settings.h"
 #include "app/versioninfo.h"
-#include "about/about.h"
+#include "doscommand/doscommand.h"
 #include "download/addurlform.h"
 #include "download/downloadlist.h"
 #include "download/downloadlistview.h"
-#include "doscommand/doscommand.h"
 #include "platform/errorreport.h"
 #include "platform/shell.h"
 #include "platform/versionresource.h"
@@ -16,12 +16,12 @@
 #include "webservice/newversion.h"
 #include "webservice/webconfig.h"
 
+#include <QAbstractItemView>
 #include <QAction>
-#include <QDir>
 #include <QApplication>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QAbstractItemView>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -42,8 +42,7 @@
 
 namespace {
 
-QFont TahomaFont(int pixelSize, bool bold = false)
-{
+QFont TahomaFont(int pixelSize, bool bold = false) {
     QFont font(QStringLiteral("Tahoma"));
     font.setPixelSize(pixelSize);
     font.setBold(bold);
@@ -53,8 +52,7 @@ QFont TahomaFont(int pixelSize, bool bold = false)
 // The folder last picked with the folder button during this run; not the field's text.
 QString LastFolder;
 
-QIcon Picture(const char* name)
-{
+QIcon Picture(const char* name) {
     return QIcon(QStringLiteral(":/app/%1.png").arg(QLatin1String(name)));
 }
 
@@ -62,8 +60,7 @@ QIcon Picture(const char* name)
 
 TAppForm::TAppForm(QWidget* parent)
     : QMainWindow(parent), FList(std::make_unique<TDownloadList>()),
-      FDosCommand1(std::make_unique<TDosCommand>())
-{
+      FDosCommand1(std::make_unique<TDosCommand>()) {
     setFont(TahomaFont(11));
     // The runner's start failures end in a box captioned with the program's file name.
     TDosCommand::SetShowErrorHook([](const QString& caption, const QString& text) {
@@ -71,14 +68,13 @@ TAppForm::TAppForm(QWidget* parent)
     });
     CreateControls();
     CreateMenus();
-    FQueue = std::make_unique<TDownloadQueue>(*FList, *FDosCommand1,
-                                              static_cast<TQueueView&>(*this));
+    FQueue =
+        std::make_unique<TDownloadQueue>(*FList, *FDosCommand1, static_cast<TQueueView&>(*this));
     connect(Button1, &QToolButton::clicked, this, [this] { FQueue->Button1Click(); });
     FormCreate();
 }
 
-TAppForm::~TAppForm()
-{
+TAppForm::~TAppForm() {
     // The queue lets go of the runner's events and asks a running converter to stop; the
     // runner's destructor then waits for the converter, so nothing writes files once the window
     // has gone.
@@ -89,8 +85,7 @@ TAppForm::~TAppForm()
     qDeleteAll(findChildren<QWidget*>(Qt::FindDirectChildrenOnly));
 }
 
-void TAppForm::CreateControls()
-{
+void TAppForm::CreateControls() {
     ToolBar1 = new QToolBar(this);
     ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
     ToolBar1->setMovable(false);
@@ -115,8 +110,8 @@ void TAppForm::CreateControls()
         ToolBar1->addWidget(button);
         return button;
     };
-    ToolButton3 = makeButton(QStringLiteral("Add M3U8"), "file",
-                             QStringLiteral("Add Files to the list"));
+    ToolButton3 =
+        makeButton(QStringLiteral("Add M3U8"), "file", QStringLiteral("Add Files to the list"));
     Button1 = makeButton(QStringLiteral("Download"), "download", QString());
     ToolButton1 = makeButton(QStringLiteral("Feedback"), "feedback64", QString());
     ToolButton7 = makeButton(QStringLiteral("About"), "about64", QStringLiteral("Show Aboutbox"));
@@ -215,8 +210,7 @@ void TAppForm::CreateControls()
     TimerChecker->start();
 }
 
-void TAppForm::CreateMenus()
-{
+void TAppForm::CreateMenus() {
     QMenu* file = menuBar()->addMenu(QStringLiteral("File"));
     AddFile1 = file->addAction(QStringLiteral("Add File..."));
     file->addSeparator();
@@ -244,8 +238,7 @@ void TAppForm::CreateMenus()
             [this] { UpdateNotifications1Click(*UpdateNotifications1); });
 }
 
-void TAppForm::FormCreate()
-{
+void TAppForm::FormCreate() {
     setAcceptDrops(true);
 
     // The client area is 627 x 452 below the menu bar, centred on the screen.
@@ -281,14 +274,12 @@ void TAppForm::FormCreate()
     FSettingsIni = std::make_unique<TSettingsIni>(folder + QStringLiteral("settings.ini"));
     // Filling the field is a change like any other: it writes the value straight back.
     Edit1->setText(FSettingsIni->ReadString(QStringLiteral("Settings"),
-                                            QStringLiteral("Destination"),
-                                            GetShellFolderPath(0)));
+                                            QStringLiteral("Destination"), GetShellFolderPath(0)));
     if (Edit1->text().isEmpty())
         Edit1Change(); // setText of an unchanged (empty) text emits nothing
 }
 
-void TAppForm::showEvent(QShowEvent* event)
-{
+void TAppForm::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     if (!FShown) {
         FShown = true;
@@ -296,30 +287,25 @@ void TAppForm::showEvent(QShowEvent* event)
     }
 }
 
-void TAppForm::FormShow()
-{
+void TAppForm::FormShow() {
     // The status bar is QMainWindow's own bottom strip, below every other control already.
 }
 
-void TAppForm::Ekle(const QString& isim)
-{
+void TAppForm::Ekle(const QString& isim) {
     FList->Ekle(isim);
 }
 
-void TAppForm::dragEnterEvent(QDragEnterEvent* event)
-{
+void TAppForm::dragEnterEvent(QDragEnterEvent* event) {
     if (event->mimeData()->hasUrls())
         event->acceptProposedAction();
 }
 
-void TAppForm::dropEvent(QDropEvent* event)
-{
+void TAppForm::dropEvent(QDropEvent* event) {
     WMDropFiles(event->mimeData()->urls());
     event->acceptProposedAction();
 }
 
-void TAppForm::WMDropFiles(const QList<QUrl>& names)
-{
+void TAppForm::WMDropFiles(const QList<QUrl>& names) {
     for (const QUrl& url : names) {
         // A name that can't be handled is skipped; the rest still count.
         try {
@@ -333,48 +319,39 @@ void TAppForm::WMDropFiles(const QList<QUrl>& names)
     }
 }
 
-void TAppForm::Help2Click()
-{
+void TAppForm::Help2Click() {
     platform::ShellOpenUrl(webconfig::HelpPageUrl(ProductName));
 }
 
-void TAppForm::Exit1Click()
-{
+void TAppForm::Exit1Click() {
     QApplication::quit();
 }
 
-void TAppForm::AddFile1Click()
-{
+void TAppForm::AddFile1Click() {
     ToolButton3->click();
 }
 
-void TAppForm::ToolButton3Click()
-{
+void TAppForm::ToolButton3Click() {
     OpenAddDialog(this, *FList);
 }
 
-void TAppForm::ToolButton1Click()
-{
+void TAppForm::ToolButton1Click() {
     ShowFeedbackForm(this);
 }
 
-void TAppForm::SendFeedback1Click()
-{
+void TAppForm::SendFeedback1Click() {
     ToolButton1Click();
 }
 
-void TAppForm::ToolButton7Click()
-{
+void TAppForm::ToolButton7Click() {
     ShowAboutBox(this);
 }
 
-void TAppForm::About1Click()
-{
+void TAppForm::About1Click() {
     ToolButton7Click();
 }
 
-void TAppForm::Edit1Change()
-{
+void TAppForm::Edit1Change() {
     if (!FSettingsIni)
         return;
     // A failed write is reported on every change and the field keeps its text; the error must
@@ -387,8 +364,7 @@ void TAppForm::Edit1Change()
     }
 }
 
-void TAppForm::SpeedButton1Click()
-{
+void TAppForm::SpeedButton1Click() {
     // Qt's own dialog: the platform's native pickers can't be asked for several folders.
     QFileDialog dialog(this, QStringLiteral("Select folder:"));
     dialog.setOption(QFileDialog::DontUseNativeDialog, true);
@@ -411,18 +387,15 @@ void TAppForm::SpeedButton1Click()
     Edit1->setText(LastFolder);
 }
 
-QString TAppForm::LastPickedFolder()
-{
+QString TAppForm::LastPickedFolder() {
     return LastFolder;
 }
 
-QString TAppForm::Destination()
-{
+QString TAppForm::Destination() {
     return Edit1->text();
 }
 
-void TAppForm::SetRunningLook(bool running)
-{
+void TAppForm::SetRunningLook(bool running) {
     Button1->setText(running ? QStringLiteral("STOP") : QStringLiteral("Download"));
     Button1->setIcon(Picture(running ? "stop" : "download"));
     // A range of 0..0 is Qt's marquee.
@@ -430,33 +403,27 @@ void TAppForm::SetRunningLook(bool running)
     ProgressBar1->setValue(0);
 }
 
-void TAppForm::SetButtonEnabled(bool enabled)
-{
+void TAppForm::SetButtonEnabled(bool enabled) {
     Button1->setEnabled(enabled);
 }
 
-void TAppForm::ClearLog()
-{
+void TAppForm::ClearLog() {
     Memo1->clear();
 }
 
-void TAppForm::AppendLog(const QString& line)
-{
+void TAppForm::AppendLog(const QString& line) {
     Memo1->appendPlainText(line);
 }
 
-void TAppForm::ShowLog()
-{
+void TAppForm::ShowLog() {
     Memo1Box->show();
     Splitter1->handle(1)->show();
 }
 
-void TAppForm::ProcessMessages()
-{
+void TAppForm::ProcessMessages() {
     QCoreApplication::processEvents();
 }
 
-void TAppForm::Beep()
-{
+void TAppForm::Beep() {
     platform::MessageBeep();
 }

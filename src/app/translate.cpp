@@ -2,22 +2,19 @@
 
 namespace {
 
-QString& SwitchValue()
-{
+QString& SwitchValue() {
     static QString value;
     return value;
 }
 
-QStringList& TranslationTable()
-{
+QStringList& TranslationTable() {
     static QStringList table;
     return table;
 }
 
 } // namespace
 
-QString Translate(const QString& english)
-{
+QString Translate(const QString& english) {
     if (SwitchValue().isEmpty())
         return english;
     const QString key = QLatin1Char('{') + english + QLatin1Char('}');
@@ -30,8 +27,7 @@ QString Translate(const QString& english)
     return english;
 }
 
-void SetTranslationTableForTests(const QString& switchValue, const QStringList& table)
-{
+void SetTranslationTableForTests(const QString& switchValue, const QStringList& table) {
     SwitchValue() = switchValue;
     TranslationTable() = table;
 }

@@ -5,21 +5,18 @@
 
 namespace platform {
 
-QString DefaultErrorText(const QString& message)
-{
+QString DefaultErrorText(const QString& message) {
     if (!message.isEmpty() && message.back() <= QLatin1Char('.'))
         return message;
     return message + QLatin1Char('.');
 }
 
-void ShowDefaultError(const QString& message)
-{
+void ShowDefaultError(const QString& message) {
     ShowMessage(nullptr, TMsgIcon::Error, QApplication::applicationName(),
                 DefaultErrorText(message));
 }
 
-void ReportCurrentException()
-{
+void ReportCurrentException() {
     ShowDefaultError(ExceptionMessage(std::current_exception()));
 }
 
@@ -27,8 +24,7 @@ void ReportCurrentException()
 
 TVelmoraApplication::TVelmoraApplication(int& argc, char** argv) : QApplication(argc, argv) {}
 
-bool TVelmoraApplication::notify(QObject* receiver, QEvent* event)
-{
+bool TVelmoraApplication::notify(QObject* receiver, QEvent* event) {
     try {
         return QApplication::notify(receiver, event);
     } catch (...) {

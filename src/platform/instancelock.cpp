@@ -9,8 +9,7 @@
 
 namespace platform {
 
-TInstanceLock::TInstanceLock(const QString& name)
-{
+TInstanceLock::TInstanceLock(const QString& name) {
     QString folder = qEnvironmentVariable("XDG_RUNTIME_DIR");
     if (folder.isEmpty() || !QDir(folder).exists())
         folder = QDir::tempPath();
@@ -33,8 +32,7 @@ TInstanceLock::TInstanceLock(const QString& name)
     FFd = fd;
 }
 
-TInstanceLock::~TInstanceLock()
-{
+TInstanceLock::~TInstanceLock() {
     if (FFd >= 0)
         ::close(FFd); // releases the lock; the file stays for the next copy
 }

@@ -9,14 +9,12 @@
 namespace platform {
 namespace {
 
-TShellHooks& Hooks()
-{
+TShellHooks& Hooks() {
     static TShellHooks hooks;
     return hooks;
 }
 
-QMessageBox::Icon ToQt(TMsgIcon icon)
-{
+QMessageBox::Icon ToQt(TMsgIcon icon) {
     switch (icon) {
     case TMsgIcon::Error:
         return QMessageBox::Critical;
@@ -30,8 +28,7 @@ QMessageBox::Icon ToQt(TMsgIcon icon)
 
 // Texts are written with Windows line breaks, where a lone CR also breaks a line; Qt's boxes
 // show a lone CR as a blank.
-QString DisplayText(const QString& text)
-{
+QString DisplayText(const QString& text) {
     QString shown = text;
     shown.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
@@ -40,14 +37,12 @@ QString DisplayText(const QString& text)
 
 } // namespace
 
-TShellHooks SetShellHooks(TShellHooks hooks)
-{
+TShellHooks SetShellHooks(TShellHooks hooks) {
     std::swap(Hooks(), hooks);
     return hooks;
 }
 
-void ShellOpenUrl(const QString& url)
-{
+void ShellOpenUrl(const QString& url) {
     if (Hooks().openUrl) {
         Hooks().openUrl(url);
         return;
@@ -55,8 +50,7 @@ void ShellOpenUrl(const QString& url)
     QDesktopServices::openUrl(QUrl(url));
 }
 
-void ShellOpenTextFile(const QString& path)
-{
+void ShellOpenTextFile(const QString& path) {
     if (Hooks().openTextFile) {
         Hooks().openTextFile(path);
         return;
@@ -65,8 +59,7 @@ void ShellOpenTextFile(const QString& path)
     QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()));
 }
 
-void MessageBeep()
-{
+void MessageBeep() {
     if (Hooks().beep) {
         Hooks().beep();
         return;
@@ -74,8 +67,7 @@ void MessageBeep()
     QApplication::beep();
 }
 
-void ShowMessage(QWidget* parent, TMsgIcon icon, const QString& caption, const QString& text)
-{
+void ShowMessage(QWidget* parent, TMsgIcon icon, const QString& caption, const QString& text) {
     if (Hooks().message) {
         Hooks().message(parent, icon, caption, text);
         return;
@@ -85,8 +77,7 @@ void ShowMessage(QWidget* parent, TMsgIcon icon, const QString& caption, const Q
 }
 
 void ShowMessageNonModal(TMsgIcon icon, const QString& caption, const QString& text,
-                         std::function<void()> onDismissed)
-{
+                         std::function<void()> onDismissed) {
     if (Hooks().message) {
         Hooks().message(nullptr, icon, caption, text);
         if (onDismissed)

@@ -30,8 +30,7 @@ struct TShellHooks {
     std::function<void(const QString& url)> openUrl;
     std::function<void(const QString& path)> openTextFile;
     std::function<void()> beep;
-    std::function<void(QWidget* parent, TMsgIcon icon, const QString& caption,
-                       const QString& text)>
+    std::function<void(QWidget* parent, TMsgIcon icon, const QString& caption, const QString& text)>
         message;
 };
 // Installs hooks and returns the previous ones.

@@ -6,8 +6,7 @@ Exception::Exception(QString message) : FMessage(std::move(message)), FUtf8(FMes
 
 namespace platform {
 
-QString SysErrorMessage(int code)
-{
+QString SysErrorMessage(int code) {
     // strerror_r has two incompatible signatures; the GNU one may return a static string
     // instead of filling the buffer.
     char buffer[256] = {};
@@ -25,17 +24,15 @@ QString SysErrorMessage(int code)
     return message;
 }
 
-EOSError MakeOSError(int code)
-{
+EOSError MakeOSError(int code) {
     if (code == 0)
         return EOSError(0, QStringLiteral("A call to an OS function failed"));
-    return EOSError(code, QStringLiteral("System Error.  Code: %1.\r\n%2")
-                              .arg(code)
-                              .arg(SysErrorMessage(code)));
+    return EOSError(
+        code,
+        QStringLiteral("System Error.  Code: %1.\r\n%2").arg(code).arg(SysErrorMessage(code)));
 }
 
-QString ExceptionMessage(const std::exception_ptr& error)
-{
+QString ExceptionMessage(const std::exception_ptr& error) {
     if (!error)
         return {};
     try {
@@ -49,8 +46,7 @@ QString ExceptionMessage(const std::exception_ptr& error)
     }
 }
 
-const char* ExceptionClassName(const std::exception_ptr& error)
-{
+const char* ExceptionClassName(const std::exception_ptr& error) {
     if (!error)
         return "";
     try {

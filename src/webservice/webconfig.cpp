@@ -3,41 +3,34 @@
 namespace webconfig {
 namespace {
 
-QString& HostValue()
-{
+QString& HostValue() {
     static QString host = QStringLiteral(VELMORA_WEB_HOST);
     return host;
 }
 
-QString Page(const QString& path)
-{
+QString Page(const QString& path) {
     return QStringLiteral("http://") + HostValue() + path;
 }
 
 } // namespace
 
-QString Host()
-{
+QString Host() {
     return HostValue();
 }
 
-void SetHostForTests(const QString& host)
-{
+void SetHostForTests(const QString& host) {
     HostValue() = host;
 }
 
-QString ScriptUrl(const QString& scheme, const char* path)
-{
+QString ScriptUrl(const QString& scheme, const char* path) {
     return scheme + HostValue() + QLatin1String(path);
 }
 
-QString HomePageUrl()
-{
+QString HomePageUrl() {
     return Page(QStringLiteral("/"));
 }
 
-QString HelpPageUrl(const QString& productName)
-{
+QString HelpPageUrl(const QString& productName) {
     // Only A to Z are lower-cased, as the site's slugs are plain ASCII.
     QString slug = productName;
     for (QChar& c : slug) {
@@ -48,13 +41,11 @@ QString HelpPageUrl(const QString& productName)
     return Page(QStringLiteral("/help/") + slug + QLatin1Char('/'));
 }
 
-QString CreditsPageUrl()
-{
+QString CreditsPageUrl() {
     return Page(QStringLiteral("/blog/credits/"));
 }
 
-QString UninstallPageUrl()
-{
+QString UninstallPageUrl() {
     return Page(QStringLiteral("/blog/how-to-uninstall-quentar-software/"));
 }
 

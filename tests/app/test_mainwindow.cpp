@@ -18,26 +18,24 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QProgressBar>
-#include <QStatusBar>
 #include <QStandardPaths>
+#include <QStatusBar>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
-#include <QTest>
 #include <QUrl>
 
 #include <gtest/gtest.h>
 
 namespace {
 
-QString ProgramFolderFile(const QString& name)
-{
+QString ProgramFolderFile(const QString& name) {
     return QDir(QCoreApplication::applicationDirPath()).filePath(name);
 }
 
-QByteArray ReadAll(const QString& path)
-{
+QByteArray ReadAll(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
@@ -46,8 +44,7 @@ QByteArray ReadAll(const QString& path)
 // configuration folder, and the shell facilities recorded instead of used.
 class MainWindowTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         ASSERT_TRUE(FConfig.isValid());
         // The window starts the update check after a second; it must never leave this machine.
         webconfig::SetHostForTests(QStringLiteral("127.0.0.1:9"));
@@ -55,8 +52,7 @@ protected:
         QFile::remove(ProgramFolderFile(QStringLiteral("settings.ini")));
         QFile::remove(ProgramFolderFile(QStringLiteral("chk.tmp")));
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         QFile::remove(ProgramFolderFile(QStringLiteral("settings.ini")));
         QFile::remove(ProgramFolderFile(QStringLiteral("chk.tmp")));
     }
@@ -65,8 +61,7 @@ protected:
     testsupport::ShellRecorder FShell;
 };
 
-TEST_F(MainWindowTest, IdentityLayoutAndMenus)
-{
+TEST_F(MainWindowTest, IdentityLayoutAndMenus) {
     TAppForm form;
     form.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
@@ -114,13 +109,11 @@ TEST_F(MainWindowTest, IdentityLayoutAndMenus)
     EXPECT_EQ(form.TimerChecker->interval(), 1000);
     // The client area below the menu bar: toolbar, central part and status bar.
     EXPECT_EQ(form.centralWidget()->width(), 627);
-    EXPECT_EQ(form.ToolBar1->height() + form.centralWidget()->height() +
-                  form.statusBar()->height(),
+    EXPECT_EQ(form.ToolBar1->height() + form.centralWidget()->height() + form.statusBar()->height(),
               452);
 }
 
-TEST_F(MainWindowTest, FirstStartStoresTheDesktopBesideAWritableProgram)
-{
+TEST_F(MainWindowTest, FirstStartStoresTheDesktopBesideAWritableProgram) {
     const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
     {
         TAppForm form;
@@ -133,8 +126,7 @@ TEST_F(MainWindowTest, FirstStartStoresTheDesktopBesideAWritableProgram)
     EXPECT_FALSE(QFile::exists(FConfig.filePath(QStringLiteral("QUENTAR"))));
 }
 
-TEST_F(MainWindowTest, ProgramFolderThatFailsTheProbeSendsSettingsToTheConfigFolder)
-{
+TEST_F(MainWindowTest, ProgramFolderThatFailsTheProbeSendsSettingsToTheConfigFolder) {
     // Tests run as root, which can write anywhere; a stray probe file fails the probe all the
     // same.
     QFile stray(ProgramFolderFile(QStringLiteral("chk.tmp")));
@@ -149,8 +141,7 @@ TEST_F(MainWindowTest, ProgramFolderThatFailsTheProbeSendsSettingsToTheConfigFol
     EXPECT_TRUE(ReadAll(ini).contains("Destination=/srv/videos")) << ini.toStdString();
 }
 
-TEST_F(MainWindowTest, DestinationPresentButEmptyStaysEmpty)
-{
+TEST_F(MainWindowTest, DestinationPresentButEmptyStaysEmpty) {
     QFile ini(ProgramFolderFile(QStringLiteral("settings.ini")));
     ASSERT_TRUE(ini.open(QIODevice::WriteOnly));
     ini.write("[Settings]\r\nDestination=\r\n");
@@ -160,8 +151,7 @@ TEST_F(MainWindowTest, DestinationPresentButEmptyStaysEmpty)
     EXPECT_TRUE(ReadAll(ini.fileName()).contains("Destination=\r\n"));
 }
 
-TEST_F(MainWindowTest, DroppedPlaylistsBecomeEntriesOnce)
-{
+TEST_F(MainWindowTest, DroppedPlaylistsBecomeEntriesOnce) {
     QTemporaryDir dir;
     const QDir d(dir.path());
     for (const char* name : {"one.M3U8", "two.m3u8", "three.m3u"}) {
@@ -186,8 +176,7 @@ TEST_F(MainWindowTest, DroppedPlaylistsBecomeEntriesOnce)
     EXPECT_EQ(form.List().Caption(1), d.filePath(QStringLiteral("two.m3u8")));
 }
 
-TEST_F(MainWindowTest, OnlineHelpOpensTheProductsHelpPage)
-{
+TEST_F(MainWindowTest, OnlineHelpOpensTheProductsHelpPage) {
     TAppForm form;
     form.Help2->trigger();
     EXPECT_EQ(FShell.openedUrls,
@@ -199,8 +188,7 @@ TEST_F(MainWindowTest, OnlineHelpOpensTheProductsHelpPage)
 
 // The whole road of a download on the real window: the button, the marquee, the log pane, the
 // statuses, the files and the beep.
-TEST_F(MainWindowTest, DownloadRunsTheListIntoTheDestination)
-{
+TEST_F(MainWindowTest, DownloadRunsTheListIntoTheDestination) {
     testsupport::HlsFixture stream(2);
     ASSERT_TRUE(stream.Ok()) << stream.Error().toStdString();
     testsupport::HttpServer server;
@@ -234,8 +222,7 @@ TEST_F(MainWindowTest, DownloadRunsTheListIntoTheDestination)
 }
 
 // Closing the window while the converter runs ends the converter: nothing keeps writing.
-TEST_F(MainWindowTest, ClosingTheWindowEndsTheConverter)
-{
+TEST_F(MainWindowTest, ClosingTheWindowEndsTheConverter) {
     testsupport::HlsFixture stream(4);
     ASSERT_TRUE(stream.Ok()) << stream.Error().toStdString();
     testsupport::HttpServer server;

@@ -5,23 +5,20 @@
 namespace {
 
 struct TableGuard {
-    TableGuard(const QString& switchValue, const QStringList& table)
-    {
+    TableGuard(const QString& switchValue, const QStringList& table) {
         SetTranslationTableForTests(switchValue, table);
     }
     ~TableGuard() { SetTranslationTableForTests(QString(), {}); }
 };
 
-TEST(Translate, WithoutSwitchValueEveryTextComesBackUnchanged)
-{
+TEST(Translate, WithoutSwitchValueEveryTextComesBackUnchanged) {
     // A table alone does nothing while the switch value is empty.
     TableGuard guard(QString(), {QStringLiteral("{Send}Senden")});
     EXPECT_EQ(Translate(QStringLiteral("Send")), QStringLiteral("Send"));
     EXPECT_EQ(Translate(QString()), QString());
 }
 
-TEST(Translate, TableLookup)
-{
+TEST(Translate, TableLookup) {
     TableGuard guard(QStringLiteral("de"), {
                                                QStringLiteral("{send}klein"),
                                                QStringLiteral("x{OK}mitten"),
@@ -34,10 +31,10 @@ TEST(Translate, TableLookup)
         const char* english;
         const char* expected;
     } cases[] = {
-        {"Send", "Senden"},                  // first of two equal keys wins; lower case ignored
-        {"OK", "OK"},                        // the key must stand at the line's start
-        {"Cancel", "Cancel"},                // nothing after the brace keeps the English text
-        {"Info", "  Info mit Blanks  "},     // no trimming
+        {"Send", "Senden"},              // first of two equal keys wins; lower case ignored
+        {"OK", "OK"},                    // the key must stand at the line's start
+        {"Cancel", "Cancel"},            // nothing after the brace keeps the English text
+        {"Info", "  Info mit Blanks  "}, // no trimming
         {"Unknown", "Unknown"},
     };
     for (const auto& c : cases)

@@ -12,8 +12,7 @@ namespace {
 
 VELMORA_DECLARE_ERROR(ETestError, Exception);
 
-TEST(Errors, DefaultReportAppendsFullStopOnlyAfterCharactersAboveIt)
-{
+TEST(Errors, DefaultReportAppendsFullStopOnlyAfterCharactersAboveIt) {
     const struct {
         const char* message;
         const char* shown;
@@ -22,8 +21,8 @@ TEST(Errors, DefaultReportAppendsFullStopOnlyAfterCharactersAboveIt)
         {"Done.", "Done."},
         {"Stop!", "Stop!"},
         {"Trailing blank ", "Trailing blank "},
-        {"Comma,", "Comma,"},       // ',' sorts below '.'
-        {"Slash/", "Slash/."},      // '/' sorts above '.'
+        {"Comma,", "Comma,"},  // ',' sorts below '.'
+        {"Slash/", "Slash/."}, // '/' sorts above '.'
         {"", "."},
     };
     for (const auto& c : cases)
@@ -32,8 +31,7 @@ TEST(Errors, DefaultReportAppendsFullStopOnlyAfterCharactersAboveIt)
             << c.message;
 }
 
-TEST(Errors, OSErrorTextAndClassNames)
-{
+TEST(Errors, OSErrorTextAndClassNames) {
     const EOSError error = platform::MakeOSError(ENOENT);
     EXPECT_EQ(error.Message(),
               QStringLiteral("System Error.  Code: 2.\r\nNo such file or directory"));
@@ -46,8 +44,7 @@ TEST(Errors, OSErrorTextAndClassNames)
     EXPECT_EQ(platform::ExceptionMessage(caught), QStringLiteral("boom"));
 }
 
-TEST(Errors, EscapedErrorReachesTheDefaultReport)
-{
+TEST(Errors, EscapedErrorReachesTheDefaultReport) {
     testsupport::ShellRecorder shell;
     struct Thrower : QObject {
         bool event(QEvent*) override { throw ETestError(QStringLiteral("Something failed")); }
@@ -63,8 +60,7 @@ TEST(Errors, EscapedErrorReachesTheDefaultReport)
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     TVelmoraApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Velmora"));

@@ -6,8 +6,7 @@
 
 namespace testsupport {
 
-bool WaitUntil(const std::function<bool()>& pred, int timeoutMs)
-{
+bool WaitUntil(const std::function<bool()>& pred, int timeoutMs) {
     QDeadlineTimer deadline(timeoutMs);
     while (!pred()) {
         if (deadline.hasExpired())
@@ -19,8 +18,7 @@ bool WaitUntil(const std::function<bool()>& pred, int timeoutMs)
     return true;
 }
 
-void PumpEvents(int ms)
-{
+void PumpEvents(int ms) {
     QDeadlineTimer deadline(ms);
     while (!deadline.hasExpired()) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
@@ -28,8 +26,7 @@ void PumpEvents(int ms)
     }
 }
 
-QString SourceDir()
-{
+QString SourceDir() {
     return qEnvironmentVariable("VELMORA_TEST_SOURCE_DIR");
 }
 

@@ -11,7 +11,6 @@ bool WaitUntil(const std::function<bool()>& pred, int timeoutMs = 10000);
 // Runs the event loop for about ms milliseconds.
 void PumpEvents(int ms);
 
-
 // The tests' source folder, where committed fixtures live.
 QString SourceDir();
 
