@@ -66,10 +66,15 @@ private:
 struct Transfer {
     QByteArray body;
     Clock::time_point lastActivity = Clock::now();
+    bool tooLarge = false;
 };
 
 size_t OnBody(char* data, size_t size, size_t count, void* user) {
     auto* transfer = static_cast<Transfer*>(user);
+    if (size * count > size_t(MaxPostFormAnswerBytes - transfer->body.size())) {
+        transfer->tooLarge = true;
+        return 0; // curl ends the transfer with CURLE_WRITE_ERROR
+    }
     transfer->body.append(data, qsizetype(size * count));
     transfer->lastActivity = Clock::now();
     return size * count;
@@ -264,6 +269,10 @@ QString PostForm(const QString& url, const QStringList& fields, int timeoutMs) {
                 result = message->data.result;
         }
     }
+    if (transfer.tooLarge)
+        throw EPostForm(QStringLiteral("The answer from %1 is larger than %2 bytes")
+                            .arg(url)
+                            .arg(MaxPostFormAnswerBytes));
     if (result != CURLE_OK) {
         const QString detail = errorText[0] ? QString::fromUtf8(errorText).trimmed()
                                             : QString::fromUtf8(curl_easy_strerror(result));

@@ -15,6 +15,11 @@ VELMORA_DECLARE_ERROR(EPostForm, Exception);
 // most about twice timeoutMs. Has no shared state: any thread may call it.
 QString PostForm(const QString& url, const QStringList& fields, int timeoutMs);
 
+// The largest answer body PostForm takes. The service answers with a few short lines; a server
+// that sends more (or never stops) is cut off with EPostForm instead of filling the memory for
+// as long as the time-outs allow.
+inline constexpr qsizetype MaxPostFormAnswerBytes = 1 << 20;
+
 // The application/x-www-form-urlencoded body for the field lines: each line cut at its first
 // "=", both halves encoded on their own, pairs joined with "&".
 QByteArray EncodeFormBody(const QStringList& fields);

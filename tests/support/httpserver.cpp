@@ -325,8 +325,18 @@ private:
                           ReasonPhrase(reply.status) + "\r\n";
         if (!reply.contentType.isEmpty())
             head += "Content-Type: " + reply.contentType + "\r\n";
-        head += "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\n";
+        if (!reply.endless)
+            head += "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\n";
         head += "Connection: close\r\n\r\n";
+        if (reply.endless) {
+            SendEndlessly(socket, head, reply.body.isEmpty() ? QByteArray("x") : reply.body);
+            return;
+        }
+        if (reply.cutAfter >= 0) {
+            socket->write((head + reply.body).left(reply.cutAfter));
+            socket->disconnectFromHost(); // after what was written has gone out
+            return;
+        }
         if (reply.trickleMs <= 0 || reply.body.isEmpty()) {
             socket->write(head + reply.body);
             socket->disconnectFromHost();
@@ -343,6 +353,26 @@ private:
             }
         });
         drip->start(reply.trickleMs);
+    }
+
+    // Keeps about a megabyte queued until the client closes the connection, which deletes the
+    // socket and with it this connection.
+    static void SendEndlessly(QSslSocket* socket, const QByteArray& head, const QByteArray& body) {
+        QByteArray block;
+        while (block.size() < (64 << 10))
+            block += body;
+        socket->write(head);
+        const auto refill = [socket, block] {
+            // Over TLS the text moves on at once to the encrypted side's own buffer.
+            while (socket->state() == QAbstractSocket::ConnectedState &&
+                   socket->bytesToWrite() + socket->encryptedBytesToWrite() < (1 << 20)) {
+                if (socket->write(block) < 0)
+                    break;
+            }
+        };
+        connect(socket, &QIODevice::bytesWritten, socket, refill);
+        connect(socket, &QSslSocket::encryptedBytesWritten, socket, refill);
+        refill();
     }
 
     std::shared_ptr<Shared> FShared;

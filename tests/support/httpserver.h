@@ -56,6 +56,12 @@ public:
         int delayMs = 0;     // wait this long before answering (other connections go on)
         bool silent = false; // read the request, keep the connection open, never answer
         int trickleMs = 0;   // send the body one byte at a time, this many ms apart
+        // Send the head without Content-Length, then the body over and over for as long as
+        // the client reads (an answer that never ends).
+        bool endless = false;
+        // When not negative: send only this many bytes of the answer (head included), then
+        // close the connection, short of the Content-Length the head announced.
+        qsizetype cutAfter = -1;
     };
     using Handler = std::function<Reply(const Request&)>;
 
