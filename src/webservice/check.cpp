@@ -6,10 +6,14 @@
 #include "webservice/webconfig.h"
 
 #include <QDate>
+#include <QFile>
 #include <QLocale>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QSysInfo>
 #include <QVersionNumber>
+
+#include <sys/stat.h>
 
 bool CheckStarted = false;
 std::atomic<bool> CheckFinished{false};
@@ -110,16 +114,31 @@ TUpdateStore::TUpdateStore() = default;
 
 TUpdateStore::~TUpdateStore() = default;
 
+QString TUpdateStore::FileName() {
+    // Where QSettings keeps the user-scope native settings of QUENTAR/Velmora, named here
+    // explicitly so that the file can be looked at before QSettings opens it.
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/QUENTAR/Velmora.conf");
+}
+
 std::unique_ptr<QSettings> TUpdateStore::Open() {
+    // QSettings opens its file with a plain blocking open and reads it whole: a FIFO in its
+    // place would hold the check for ever, and a huge file would be loaded and rewritten on
+    // every use. Only a regular file of sane size (or none yet) is used.
+    const QString file = FileName();
+    struct stat st;
+    if (::stat(QFile::encodeName(file).constData(), &st) == 0 &&
+        (!S_ISREG(st.st_mode) || st.st_size > MaxFileBytes))
+        return nullptr;
     // A fresh object per use: QSettings keeps the first error it meets for its whole life, so
     // one failed write would otherwise make every later one look failed too. Qt shares the
     // file's contents between the objects, so this costs next to nothing.
-    return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
-                                       QStringLiteral("QUENTAR"), QStringLiteral("Velmora"));
+    return std::make_unique<QSettings>(file, QSettings::NativeFormat);
 }
 
 QString TUpdateStore::ReadString(const QString& name) const {
-    return Open()->value(SettingsGroup + name).toString();
+    const std::unique_ptr<QSettings> settings = Open();
+    return settings ? settings->value(SettingsGroup + name).toString() : QString();
 }
 
 int TUpdateStore::ReadInteger(const QString& name, int defaultValue) const {
@@ -129,11 +148,13 @@ int TUpdateStore::ReadInteger(const QString& name, int defaultValue) const {
 
 void TUpdateStore::WriteString(const QString& name, const QString& value) {
     const std::unique_ptr<QSettings> settings = Open();
-    settings->setValue(SettingsGroup + name, value);
-    settings->sync();
-    if (settings->status() != QSettings::NoError)
-        throw EUpdateStore(
-            QStringLiteral("Could not write \"%1\" to %2").arg(name, settings->fileName()));
+    if (settings) {
+        settings->setValue(SettingsGroup + name, value);
+        settings->sync();
+        if (settings->status() == QSettings::NoError)
+            return;
+    }
+    throw EUpdateStore(QStringLiteral("Could not write \"%1\" to %2").arg(name, FileName()));
 }
 
 void ResetUpdateCheckForTests() {

@@ -32,7 +32,13 @@ public:
     // Raises EUpdateStore when the value did not reach the disk.
     void WriteString(const QString& name, const QString& value);
 
+    // The store's file. A file there that is not a regular file, or is larger than
+    // MaxFileBytes, is left alone: reads find nothing and writes raise.
+    static QString FileName();
+    static constexpr qint64 MaxFileBytes = 1 << 20;
+
 private:
+    // Null when the file is unusable.
     static std::unique_ptr<QSettings> Open();
 };
 

@@ -1,6 +1,7 @@
-// The web service treated as hostile: answers that are huge, binary, endless or cut off. The
-// update check and the feedback send must end within their time-outs, take nothing from such
-// an answer, and leave the program able to go on.
+// The web service and the update store treated as hostile: answers that are huge, binary,
+// endless or cut off, and a store file that is a FIFO, garbage or huge. The update check and
+// the feedback send must end within their time-outs, take nothing from such an answer, and
+// leave the program able to go on.
 #include "app/identity.h"
 #include "support/httpserver.h"
 #include "support/shellrecorder.h"
@@ -22,6 +23,9 @@
 #include <QtTest/QTest>
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -177,6 +181,52 @@ TEST_F(HostileService, FeedbackReportsAFailedDeliveryAndKeepsTheWindow) {
         form->close();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
+}
+
+// A store file the check cannot use must not hold it up, nor stop it from taking the answer.
+TEST_F(HostileService, UpdateCheckGetsPastAHostileStore) {
+    const QString file = webtest::Store().fileName();
+    const QByteArray path = QFile::encodeName(file);
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(file).path()));
+    struct Case {
+        const char* name;
+        std::function<bool()> make;
+    };
+    const std::vector<Case> cases = {
+        {"FIFO", [&] { return ::mkfifo(path.constData(), 0600) == 0; }},
+        {"random bytes",
+         [&] {
+             QFile f(file);
+             return f.open(QIODevice::WriteOnly) && f.write(Garbage(1 << 20, 99)) == (1 << 20);
+         }},
+        {"100 MB",
+         [&] {
+             QFile f(file);
+             if (!f.open(QIODevice::WriteOnly) || f.write("[Settings]\nShowUpdate=1\n") < 0)
+                 return false;
+             return f.resize(100 << 20); // sparse: NUL bytes to the end
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ResetUpdateCheckForTests();
+        QFile::remove(file);
+        ASSERT_TRUE(c.make());
+        server.SetReply(Script, {.body = GoodAnswer()});
+
+        QElapsedTimer clock;
+        clock.start();
+        ASSERT_TRUE(CheckOnWorker());
+        std::cout << "[          ] " << c.name << ": " << clock.elapsed() << " ms\n";
+        EXPECT_TRUE(PreferenceOffered);
+        EXPECT_EQ(LatestVersion, QStringLiteral("1.4"));
+        struct stat st {};
+        ASSERT_EQ(::lstat(path.constData(), &st), 0) << "the store file was removed";
+        if (std::string(c.name) == "FIFO") {
+            EXPECT_TRUE(S_ISFIFO(st.st_mode)) << "the FIFO was replaced";
+        }
+    }
+    QFile::remove(file);
 }
 
 } // namespace
