@@ -14,10 +14,52 @@
 
 // --- TChunkDecoder
 
-TChunkDecoder::TChunkDecoder() : FDecoder(QStringConverter::System) {}
+// Stateless: Qt's own carrying of a cut character from one call to the next drops the byte
+// after a cut sequence that turns out broken ("\xC3" then "(" gives one replacement character
+// and no "("), so a line break there would vanish. The cut-off bytes are kept here instead.
+TChunkDecoder::TChunkDecoder()
+    : FDecoder(QStringConverter::System,
+               QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom) {}
 
 void TChunkDecoder::Reset() {
-    FDecoder.resetState();
+    FPending.clear();
+}
+
+namespace {
+
+// How many bytes at the end of the text begin a character that the text cuts off: a lead byte
+// within the last three bytes, followed only by continuation bytes, fewer than it announces.
+qsizetype CutCharacterLength(QByteArrayView ABytes) {
+    const qsizetype size = ABytes.size();
+    for (qsizetype back = 1; back <= 3 && back <= size; ++back) {
+        const auto b = static_cast<uchar>(ABytes[size - back]);
+        if ((b & 0xC0) == 0x80)
+            continue; // a continuation byte: the lead lies further back
+        qsizetype length = 0;
+        if (b >= 0xC2 && b <= 0xDF)
+            length = 2;
+        else if (b >= 0xE0 && b <= 0xEF)
+            length = 3;
+        else if (b >= 0xF0 && b <= 0xF4)
+            length = 4;
+        return length > back ? back : 0;
+    }
+    return 0;
+}
+
+} // namespace
+
+QString TChunkDecoder::DecodeBytes(QByteArrayView ABytes) {
+    QByteArray joined;
+    if (!FPending.isEmpty()) {
+        joined.reserve(FPending.size() + ABytes.size());
+        joined.append(FPending).append(ABytes);
+        ABytes = joined;
+    }
+    const qsizetype cut = CutCharacterLength(ABytes);
+    QString text = FDecoder.decode(ABytes.first(ABytes.size() - cut));
+    FPending = ABytes.last(cut).toByteArray();
+    return text;
 }
 
 QString TChunkDecoder::Decode(QIODevice& ABuf) {
@@ -26,9 +68,9 @@ QString TChunkDecoder::Decode(QIODevice& ABuf) {
         return {};
     // The reader hands a QBuffer: decode its bytes where they are.
     if (const auto* buffer = qobject_cast<const QBuffer*>(&ABuf))
-        return FDecoder.decode(buffer->data());
+        return DecodeBytes(buffer->data());
     ABuf.seek(0);
-    return FDecoder.decode(ABuf.read(size));
+    return DecodeBytes(ABuf.read(size));
 }
 
 // --- TSyncString

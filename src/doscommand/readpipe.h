@@ -14,8 +14,10 @@
 #include <mutex>
 
 // The default decoding of the child's output: the system's ANSI code page, which here is the
-// locale's character set (UTF-8 on every current system). A character whose bytes a read cut in
-// two is kept and completed by the next chunk. Used by one run's reader thread at a time.
+// locale's character set (UTF-8, as Qt takes it on every Unix system). A character whose bytes a
+// read cut in two is kept and completed by the next chunk; bytes that are no UTF-8 become
+// replacement characters, the same wherever the reads were cut. Used by one run's reader thread
+// at a time.
 class TChunkDecoder {
 public:
     TChunkDecoder();
@@ -25,7 +27,11 @@ public:
     QString Decode(QIODevice& ABuf);
 
 private:
+    QString DecodeBytes(QByteArrayView ABytes);
+
     QStringDecoder FDecoder;
+    // The start of a character that the last chunk cut off (at most three bytes).
+    QByteArray FPending;
 };
 
 // A text value under one exclusive, re-entrant lock. The run's reader appends; its worker reads,

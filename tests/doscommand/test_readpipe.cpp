@@ -3,6 +3,8 @@
 #include "platform/syserror.h"
 #include "support/wait.h"
 
+#include <QBuffer>
+
 #include <gtest/gtest.h>
 
 #include <mutex>
@@ -103,6 +105,31 @@ TEST(ReadPipe, CharacterSplitOverTwoReadsArrivesWhole) {
     EXPECT_EQ(reader.ReadString().Value(), QStringLiteral("x\u20ACy"));
     reader.Terminate();
     reader.WaitFor();
+}
+
+TEST(ChunkDecoder, BrokenCharacterCutByAReadLosesNothingAfterIt) {
+    // Each chunk's bytes, and the text the chunks must give together: a cut character that turns
+    // out broken becomes one replacement character and the line break after it survives.
+    struct TCase {
+        std::vector<QByteArray> Chunks;
+        QString Text;
+    };
+    const TCase cases[] = {
+        {{"a\xC3", "\nb"}, QStringLiteral(u"a\uFFFD\nb")},
+        {{"\xE2\x82", "\r\n"}, QStringLiteral(u"\uFFFD\uFFFD\r\n")},
+        {{"\xF0", "\x9F\x98", "\x80\n"}, QStringLiteral(u"\U0001F600\n")},
+        {{"\xEF\xBB\xBFx"}, QStringLiteral(u"\uFEFFx")},
+    };
+    for (const TCase& c : cases) {
+        TChunkDecoder decoder;
+        QString text;
+        for (QByteArray chunk : c.Chunks) {
+            QBuffer buffer(&chunk);
+            buffer.open(QIODevice::ReadOnly);
+            text += decoder.Decode(buffer);
+        }
+        EXPECT_EQ(text, c.Text) << c.Chunks.front().toHex().constData();
+    }
 }
 
 TEST(ReadPipe, DrainingReadsWhatIsLeftAndEnds) {
