@@ -99,6 +99,10 @@ public:
             FStart = 3;
         }
         const qsizetype unit = FEncoding == TEncoding::Bytes ? 1 : 2;
+        // An odd byte at the end of a UTF-16 file (one cut short) is no character; text
+        // written after it would be read one byte out of step, so it goes.
+        if (unit == 2 && (FRaw.size() - FStart) % 2 != 0)
+            FRaw.chop(1);
         qsizetype at = FStart;
         while (at < FRaw.size()) {
             TLine line;
@@ -106,7 +110,7 @@ public:
             qsizetype lf = at;
             while (lf + unit <= FRaw.size() && Unit(lf) != '\n')
                 lf += unit;
-            if (lf + unit > FRaw.size()) { // last line, no ending (maybe an odd stray byte)
+            if (lf + unit > FRaw.size()) { // last line, no ending
                 line.End = line.Next = FRaw.size();
             } else {
                 line.Next = lf + unit;
@@ -125,6 +129,13 @@ public:
     const std::vector<TLine>& Lines() const { return FLines; }
     const QByteArray& Raw() const { return FRaw; }
     QByteArray Eol() const { return FEol; }
+    // What must follow the file's last byte before more text can be appended: a UTF-16 file
+    // that ends in half a code unit gets the other half (a zero byte), or everything appended
+    // would be read one byte out of step.
+    QByteArray TailPadding() const {
+        const bool halfUnit = FEncoding != TEncoding::Bytes && (FRaw.size() - FStart) % 2 != 0;
+        return halfUnit ? QByteArray(1, '\0') : QByteArray();
+    }
 
     QByteArray Encode(const QString& text) const {
         switch (FEncoding) {
@@ -391,13 +402,14 @@ void WriteProfileString(const QString& FileName, const QString& Section, const Q
             target = resolved;
     }
 
-    QByteArray raw;
-    if (!ReadFile(QFile::decodeName(target), raw)) {
+    QByteArray contents;
+    if (!ReadFile(QFile::decodeName(target), contents)) {
         if (errno != ENOENT)
             fail(errno);
-        raw.clear();
+        contents.clear();
     }
-    const TIniText text(raw);
+    const TIniText text(std::move(contents));
+    const QByteArray& raw = text.Raw();
     const std::vector<TLine>& lines = text.Lines();
     const QByteArray entry = text.Encode(key + QLatin1Char('=') + QuoteIfNeeded(Value));
 
@@ -429,12 +441,12 @@ void WriteProfileString(const QString& FileName, const QString& Section, const Q
         const TLine& after = lines[lastInSection];
         out = raw.left(after.Next);
         if (after.Next == after.End) // the last line had no ending
-            out += eol + entry;
+            out += text.TailPadding() + eol + entry;
         else
             out += entry + eol;
         out += raw.mid(after.Next);
     } else {
-        out = raw;
+        out = raw + text.TailPadding();
         if (!lines.empty() && lines.back().Next == lines.back().End)
             out += eol;
         out += text.Encode(QLatin1Char('[') + section + QLatin1Char(']')) + eol + entry + eol;
