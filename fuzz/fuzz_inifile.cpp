@@ -62,7 +62,8 @@ struct TSplit {
 
     QString Text(const QByteArray& line) const {
         if (Unit == 1) {
-            QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+            QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless |
+                                                          QStringDecoder::Flag::ConvertInitialBom);
             const QString text = utf8.decode(line);
             return utf8.hasError() ? QString::fromLatin1(line) : text;
         }
@@ -97,9 +98,11 @@ TSplit SplitLines(const QByteArray& raw) {
         const unsigned a = uchar(raw[at]), b = uchar(raw[at + 1]);
         return bigEndian ? (a << 8 | b) : (b << 8 | a);
     };
+    // In UTF-16 an odd last byte is no character and belongs to no line.
+    const qsizetype size = raw.size() - (raw.size() - split.Prefix.size()) % unit;
     qsizetype start = split.Prefix.size();
     qsizetype at = start;
-    while (at + unit <= raw.size()) {
+    while (at + unit <= size) {
         if (codeAt(at) == '\n') {
             qsizetype end = at;
             if (end - unit >= start && codeAt(end - unit) == '\r')
@@ -109,8 +112,8 @@ TSplit SplitLines(const QByteArray& raw) {
         }
         at += unit;
     }
-    if (start < raw.size())
-        split.Lines.push_back(raw.mid(start));
+    if (start < size)
+        split.Lines.push_back(raw.mid(start, size - start));
     return split;
 }
 

@@ -129,13 +129,6 @@ public:
     const std::vector<TLine>& Lines() const { return FLines; }
     const QByteArray& Raw() const { return FRaw; }
     QByteArray Eol() const { return FEol; }
-    // What must follow the file's last byte before more text can be appended: a UTF-16 file
-    // that ends in half a code unit gets the other half (a zero byte), or everything appended
-    // would be read one byte out of step.
-    QByteArray TailPadding() const {
-        const bool halfUnit = FEncoding != TEncoding::Bytes && (FRaw.size() - FStart) % 2 != 0;
-        return halfUnit ? QByteArray(1, '\0') : QByteArray();
-    }
 
     QByteArray Encode(const QString& text) const {
         switch (FEncoding) {
@@ -441,12 +434,12 @@ void WriteProfileString(const QString& FileName, const QString& Section, const Q
         const TLine& after = lines[lastInSection];
         out = raw.left(after.Next);
         if (after.Next == after.End) // the last line had no ending
-            out += text.TailPadding() + eol + entry;
+            out += eol + entry;
         else
             out += entry + eol;
         out += raw.mid(after.Next);
     } else {
-        out = raw + text.TailPadding();
+        out = raw;
         if (!lines.empty() && lines.back().Next == lines.back().End)
             out += eol;
         out += text.Encode(QLatin1Char('[') + section + QLatin1Char(']')) + eol + entry + eol;

@@ -140,6 +140,9 @@ TEST_F(IniFile, WriteChangesOnlyTheKeysLine) {
          "\xEF\xBB\xBF[Settings]\nDestination=/d\n"},
         {"keeps UTF-16", Utf16LE(QStringLiteral("[A]\r\nb=\u20ac\r\n")),
          Utf16LE(QStringLiteral("[A]\r\nb=\u20ac\r\n[Settings]\r\nDestination=/d\r\n"))},
+        {"drops the odd last byte of UTF-16 rather than write after it",
+         Utf16LE(QStringLiteral("[A]\r\nb=1")) + "\x0D",
+         Utf16LE(QStringLiteral("[A]\r\nb=1\r\n[Settings]\r\nDestination=/d\r\n"))},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Name);
