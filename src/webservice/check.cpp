@@ -10,6 +10,7 @@
 #include <QLocale>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QStringDecoder>
 #include <QSysInfo>
 #include <QVersionNumber>
 
@@ -205,7 +206,10 @@ QString UnscrambleText(const QString& text, quint16 seed) {
         bytes += char(scrambled ^ (key >> 8));
         key = Advance(key, scrambled);
     }
-    return QString::fromUtf8(bytes);
+    // QString::fromUtf8 would drop a leading U+FEFF as a byte-order mark.
+    QStringDecoder utf8(QStringDecoder::Utf8,
+                        QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    return utf8.decode(bytes);
 }
 
 QString GetMachineGuid() {

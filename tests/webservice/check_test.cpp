@@ -87,6 +87,8 @@ TEST(ScrambleTest, MatchesIndependentVectorsAndRoundTrips) {
          "685A50DE3B06203875AB87985185AB88F6BFAEA4D75ED0F2119C2A4018325E55FFE5467F48558CEF0C0D1C15"
          "0386787F782F"},
         {QStringLiteral("Zürich/下载 ✓"), 0xD7, "5A71B6D0A78F2407511108087CF276FEAE6B"},
+        // A leading U+FEFF is a character of the address like any other.
+        {QStringLiteral(u"\uFEFFx"), 0xD7, "EF56E74F"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.plain.toStdString());
