@@ -175,7 +175,10 @@ private:
         }
         // Hand-edited files mix encodings; each line falls back to Latin-1 on its own, so
         // no byte is ever undecodable.
-        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+        // A U+FEFF opening a line is part of it, as it was written: the file's own byte-order
+        // mark has been skipped already.
+        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless |
+                                                      QStringDecoder::Flag::ConvertInitialBom);
         QString text = utf8.decode(bytes);
         if (utf8.hasError())
             text = QString::fromLatin1(bytes);

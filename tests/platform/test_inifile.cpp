@@ -72,6 +72,7 @@ TEST_F(IniFile, ReadsTheKeysValueOrTheDefault) {
         {"no final line ending", "[S]\nk=v", "S", "k", "v"},
         {"UTF-8 with BOM", "\xEF\xBB\xBF[S]\nk=caf\xC3\xA9\n", "S", "k", "caf\u00e9"},
         {"a Latin-1 line", "[S]\nk=caf\xE9\n", "S", "k", "caf\u00e9"},
+        {"U+FEFF opening a line belongs to the key", "[S]\n\xEF\xBB\xBFk=1\nk=2\n", "S", "k", "2"},
         {"UTF-16 with BOM", Utf16LE(QStringLiteral("[S]\r\nk=\u20ac1\r\n")), "S", "k", "\u20ac1"},
         {"cut at 2047", "[S]\nk=" + QByteArray(3000, 'a') + "\n", "S", "k",
          QString(2047, QLatin1Char('a'))},
