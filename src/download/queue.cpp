@@ -77,6 +77,7 @@ void TDownloadQueue::M3U8Indir(const QString& url) {
         const QString output = OutputPath(FView.Destination());
         FRunner.SetCommandLine(ConverterCommandLine(url, output));
         FRunner.Execute();
+        FOutputPath = output;
         FRunPending = true;
         FEntryDeleted = false;
         FRunFailed = false;
@@ -107,9 +108,11 @@ void TDownloadQueue::DosCommand1Terminated(TDosCommand* ASender) {
     if (!failed && !deleted) {
         // A converter that gives up (bad address, unreachable server, unwritable destination)
         // ends by itself with a non-zero exit code: that entry failed, the others may not.
+        // One that reports success without leaving a file behind has failed all the same.
+        const QFileInfo output(FOutputPath);
         if (FAborted)
             SetCurrentStatus(StatusAborted);
-        else if (FRunner.ExitCode() != 0)
+        else if (FRunner.ExitCode() != 0 || !output.isFile() || output.size() == 0)
             SetCurrentStatus(StatusError);
         else
             SetCurrentStatus(StatusComplete);

@@ -102,4 +102,6 @@ private:
     bool FEntryDeleted = false;
     // The pending run failed (OnExecuteError): the entry keeps "Error".
     bool FRunFailed = false;
+    // The file the pending run was told to write.
+    QString FOutputPath;
 };

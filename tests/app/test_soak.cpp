@@ -17,6 +17,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QToolButton>
@@ -335,6 +336,120 @@ TEST_F(SoakTest, FiftyMixedEntriesWithStopsAtRandomMoments) {
                         descriptorsBefore.end(), std::back_inserter(leaked));
     for (const QString& fd : leaked)
         ADD_FAILURE() << "descriptor left open: " << fd.toStdString();
+}
+
+// A converter whose output is hostile: a flood of lines with every kind of ending, NULs,
+// bytes that are not UTF-8, characters cut across reads, a two-megabyte line and a last line
+// without an ending. Every line must reach the log, once and in order; and a converter that
+// dies by a signal or exits without leaving a file is no success.
+TEST_F(SoakTest, HostileConverterOutputLosesNoLine) {
+    QTemporaryDir bin;
+    ASSERT_TRUE(bin.isValid());
+    // Found before the real converter: the program looks for "ffmpeg.exe" first everywhere.
+    const QString fake = bin.filePath(QStringLiteral("ffmpeg.exe"));
+    {
+        QFile script(fake);
+        ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+        script.write("#!/bin/sh\n"
+                     "cat \"$SOAK_OUTPUT\"\n"
+                     "for last; do :; done\n"
+                     "[ -n \"$SOAK_FILE\" ] && cp \"$SOAK_FILE\" \"$last\"\n"
+                     "[ \"$SOAK_END\" = kill ] && kill -9 $$\n"
+                     "exit \"${SOAK_EXIT:-0}\"\n");
+        script.close();
+        ASSERT_TRUE(script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    }
+    testsupport::HlsFixture stream(2);
+    ASSERT_TRUE(stream.Ok()) << stream.Error().toStdString();
+    QTemporaryDir out;
+    const QString media = out.filePath(QStringLiteral("media.mp4"));
+    {
+        // A real file for the fake to leave behind.
+        TAppForm maker;
+        maker.Edit1->setText(out.path());
+        maker.Ekle(stream.Playlist());
+        maker.Button1->click();
+        ASSERT_TRUE(testsupport::WaitUntil([&] { return !maker.Queue().RunPending(); }, 30000));
+        ASSERT_TRUE(QFile::rename(out.filePath(QStringLiteral("output.mp4")), media));
+    }
+
+    // The output, and the lines the log must show for it.
+    QByteArray bytes;
+    QStringList expected;
+    const QByteArray endings[] = {"\n", "\r\n", "\r"};
+    for (int i = 0; i < 60000; ++i) {
+        QByteArray text = "line " + QByteArray::number(i) + " ";
+        QString shown = QString::fromLatin1(text);
+        switch (i % 7) {
+        case 1:
+            text += QByteArray("a\0b", 3); // NUL is no character of a line
+            shown += QStringLiteral("ab");
+            break;
+        case 2:
+            text += "\xFF\xFE"; // not UTF-8
+            shown += QStringLiteral("\uFFFD\uFFFD");
+            break;
+        case 3:
+            text += "\xE2\x82\xAC\xF0\x9F\x98\x80"; // cut anywhere by the reads
+            shown += QStringLiteral("\u20AC\U0001F600");
+            break;
+        case 4:
+            if (i == 30004) {
+                text += QByteArray(2 << 20, 'L');
+                shown += QString(2 << 20, QLatin1Char('L'));
+            }
+            break;
+        default:
+            break;
+        }
+        bytes += text + endings[i % 3];
+        expected << shown;
+    }
+    bytes += "no ending";
+    expected << QStringLiteral("no ending");
+    const QString outputFile = bin.filePath(QStringLiteral("output.txt"));
+    {
+        QFile f(outputFile);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        ASSERT_EQ(f.write(bytes), bytes.size());
+    }
+    const QByteArray savedPath = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(bin.path()) + ":" + savedPath);
+    qputenv("SOAK_OUTPUT", QFile::encodeName(outputFile));
+
+    struct Case {
+        const char* name;
+        QByteArray file, end, exit;
+        QString status;
+    };
+    const Case cases[] = {
+        {"leaves a file, exits 0", QFile::encodeName(media), "", "0", QStringLiteral("Complete")},
+        {"leaves a file, exits 1", QFile::encodeName(media), "", "1", QStringLiteral("Error")},
+        {"killed by a signal", QFile::encodeName(media), "kill", "0", QStringLiteral("Error")},
+        {"no file, exits 0", "", "", "0", QStringLiteral("Error")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        qputenv("SOAK_FILE", c.file);
+        qputenv("SOAK_END", c.end);
+        qputenv("SOAK_EXIT", c.exit);
+        QTemporaryDir destination;
+        TAppForm form;
+        form.Edit1->setText(destination.path());
+        form.Ekle(QStringLiteral("http://127.0.0.1:9/x.m3u8"));
+        QElapsedTimer clock;
+        clock.start();
+        form.Button1->click();
+        ASSERT_TRUE(testsupport::WaitUntil([&] { return !form.Queue().RunPending(); }, 100000));
+        std::cout << "[          ] " << c.name << ": " << clock.elapsed() << " ms\n";
+        EXPECT_EQ(form.List().Status(0), c.status);
+        const QStringList log = form.Memo1->toPlainText().split(QLatin1Char('\n'));
+        ASSERT_EQ(log.size(), expected.size());
+        for (qsizetype i = 0; i < log.size(); ++i)
+            ASSERT_EQ(log[i], expected[i]) << "line " << i;
+    }
+    qputenv("PATH", savedPath);
+    EXPECT_TRUE(FShell.messages.empty());
 }
 
 } // namespace
