@@ -234,8 +234,15 @@ void TAppForm::CreateMenus() {
     connect(Help2, &QAction::triggered, this, &TAppForm::Help2Click);
     connect(SendFeedback1, &QAction::triggered, this, &TAppForm::SendFeedback1Click);
     connect(About1, &QAction::triggered, this, &TAppForm::About1Click);
-    connect(UpdateNotifications1, &QAction::triggered, this,
-            [this] { UpdateNotifications1Click(*UpdateNotifications1); });
+    connect(UpdateNotifications1, &QAction::triggered, this, [this] {
+        // A store that can't be written is reported like any other failed write; the
+        // error must not unwind through the action's signal.
+        try {
+            UpdateNotifications1Click(*UpdateNotifications1);
+        } catch (...) {
+            platform::ReportCurrentException();
+        }
+    });
 }
 
 void TAppForm::FormCreate() {

@@ -3,9 +3,13 @@
 // the default error report, and never change bytes of the file that are not its own key.
 #include "app/main.h"
 #include "platform/inifile.h"
+#include "support/httpserver.h"
 #include "support/shellrecorder.h"
+#include "support/wait.h"
+#include "webservice/check.h"
 #include "webservice/webconfig.h"
 
+#include <QAction>
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -15,6 +19,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -249,6 +254,36 @@ TEST_F(HostileSettingsTest, MissingDesktopFolder) {
     EXPECT_FALSE(QFileInfo::exists(desktop));
     EXPECT_TRUE(FShell.messages.empty());
     EXPECT_TRUE(ReadAll(IniPath()).contains("Destination=" + desktop.toUtf8()));
+}
+
+// The update store's file is a FIFO: the check takes the service's answer all the same, and
+// the menu item's failed write is reported instead of escaping its handler.
+TEST_F(HostileSettingsTest, UpdateStoreThatIsAFifo) {
+    testsupport::HttpServer server;
+    server.SetReply(webconfig::CheckScriptPath,
+                    {.body = "<version>1.3</version>\r\n<url>https://dl.example/v</url>\r\n"
+                             "<notes/>\r\n<result>1</result>\r\n"});
+    webconfig::SetHostForTests(server.HostAndPort());
+    ResetUpdateCheckForTests();
+    const QString store = TUpdateStore::FileName();
+    ASSERT_TRUE(store.startsWith(FConfig.path())) << store.toStdString();
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(store).path()));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(store).constData(), 0600), 0);
+
+    TAppForm form;
+    form.show();
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return !form.TimerChecker->isActive(); }, 30000))
+        << "the update check did not finish";
+    ASSERT_TRUE(form.UpdateNotifications1->isEnabled());
+    EXPECT_TRUE(FShell.messages.empty());
+
+    EXPECT_NO_THROW(form.UpdateNotifications1->trigger());
+    ASSERT_EQ(FShell.messages.size(), 1u);
+    EXPECT_EQ(FShell.messages[0].icon, platform::TMsgIcon::Error);
+    EXPECT_EQ(FShell.messages[0].caption, QStringLiteral("Velmora"));
+    EXPECT_TRUE(FShell.messages[0].text.contains(store)) << FShell.messages[0].text.toStdString();
+    EXPECT_EQ(FileType(store), mode_t(S_IFIFO));
+    ResetUpdateCheckForTests();
 }
 
 } // namespace
