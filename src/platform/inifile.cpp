@@ -366,7 +366,13 @@ QString ReadProfileString(const QString& FileName, const QString& Section, const
                 break; // only the first section of that name counts
             inSection = SameName(p.Name, Section);
         } else if (inSection && p.Kind == TKind::Key && SameName(p.Name, Key)) {
-            return cut(p.Value);
+            // The value ends at a NUL or a lone CR: neither can be written back into a line of
+            // the file, and a value read must be one that can be stored again.
+            qsizetype end = 0;
+            while (end < p.Value.size() && p.Value.at(end) != QLatin1Char('\r') &&
+                   p.Value.at(end).unicode() != 0)
+                ++end;
+            return cut(p.Value.left(end));
         }
     }
     return cut(Default);

@@ -14,8 +14,9 @@ namespace platform {
 // Longest value a read returns, in UTF-16 units; longer values come back cut.
 inline constexpr qsizetype MaxProfileValueLength = 2047;
 
-// The key's value (blanks around it and one pair of enclosing quotes removed), or Default when
-// the file, the section or the key is missing or the file can't be read.
+// The key's value (blanks around it and one pair of enclosing quotes removed, and cut before a
+// NUL or a lone CR in it), or Default when the file, the section or the key is missing or the
+// file can't be read.
 QString ReadProfileString(const QString& FileName, const QString& Section, const QString& Key,
                           const QString& Default);
 

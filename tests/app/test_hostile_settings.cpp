@@ -174,6 +174,21 @@ TEST_F(HostileSettingsTest, HugeDestinationIsReadCutAndWrittenBackCut) {
                                       "\r\nOther=1\r\n[Next]\r\nA=b\r\n");
 }
 
+// Characters that can't stand in a line of the file end the value where they stand, so that
+// what is read can be written back: no error at start-up, nor on every keystroke after it.
+TEST_F(HostileSettingsTest, ValueWithANulOrALoneCrEndsThere) {
+    for (const QByteArray& hostile : {QByteArray("/srv\0/x", 7), QByteArray("/srv\r/x")}) {
+        SCOPED_TRACE(hostile.toPercentEncoding().toStdString());
+        FShell.messages.clear();
+        ASSERT_TRUE(WriteAll(IniPath(), "[Settings]\r\nDestination=" + hostile + "\r\nA=b\r\n"));
+        TAppForm form;
+        EXPECT_EQ(form.Edit1->text(), QStringLiteral("/srv"));
+        form.Edit1->setText(QStringLiteral("/srv/y"));
+        EXPECT_TRUE(FShell.messages.empty());
+        EXPECT_EQ(ReadAll(IniPath()), "[Settings]\r\nDestination=/srv/y\r\nA=b\r\n");
+    }
+}
+
 // A 100 MB settings.ini is not loaded: the default is shown and the write is refused, leaving
 // the file as it was.
 TEST_F(HostileSettingsTest, HundredMegabyteFileIsLeftAlone) {
