@@ -497,7 +497,12 @@ bool VerQueryValue(const void* block, quint32 blockSize, const QString& subBlock
         node = child;
     }
 
-    if (node.Type == 1) {
+    // Values in a string table are text whatever their node's type says, as their length counts
+    // characters: callers read them as strings up to that length.
+    const bool isText =
+        node.Type == 1 || (parts.size() == 3 && parts[0].compare(QLatin1String("StringFileInfo"),
+                                                                 Qt::CaseInsensitive) == 0);
+    if (isText) {
         if (node.ValueLength == 0) {
             *value = empty;
             *length = 0;

@@ -286,6 +286,12 @@ TEST(VersionBlockQuery, DamagedBlocksNeverReadOutsideTheBuffer) {
              b[lastString + qFromLittleEndian<quint16>(b.constData() + lastString) - 2] = 'x';
          },
          "\\StringFileInfo\\040904E4\\OriginalFilename"},
+        {"string marked binary, without terminator",
+         [&](QByteArray& b) { // read as text all the same, so it must end inside its node
+             Put16(b, lastString + 4, 0);
+             b[lastString + qFromLittleEndian<quint16>(b.constData() + lastString) - 2] = 'x';
+         },
+         "\\StringFileInfo\\040904E4\\OriginalFilename"},
         {"translation longer than its node",
          [&](QByteArray& b) { Put16(b, translation + 2, 0x4000); }, "\\VarFileInfo\\Translation"},
         {"buffer cut in the middle", [](QByteArray& b) { b.truncate(b.size() / 2); },
