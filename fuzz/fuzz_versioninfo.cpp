@@ -33,7 +33,7 @@ const QString Queries[] = {
 
 // Every value a query finds lies inside [block, block + size). The block's node says whether
 // the length counts bytes or, for text, UTF-16 units with the terminator; either way the
-// value's first length bytes are inside, and a text value ends in its terminator.
+// value's first length bytes are inside.
 void QueryAll(const uchar* block, quint32 size) {
     for (const QString& query : Queries) {
         const void* value = nullptr;
@@ -46,6 +46,11 @@ void QueryAll(const uchar* block, quint32 size) {
         const auto* at = static_cast<const uchar*>(value);
         FUZZ_CHECK(at >= block && at < block + size);
         FUZZ_CHECK(length <= quint64(block + size - at));
+        // A string table's values are text: length characters, the last one the terminator.
+        if (query.split(QLatin1Char('\\'), Qt::SkipEmptyParts).size() == 3) {
+            FUZZ_CHECK(quint64(length) * 2 <= quint64(block + size - at));
+            FUZZ_CHECK(at[2 * length - 2] == 0 && at[2 * length - 1] == 0);
+        }
     }
 }
 
