@@ -70,7 +70,9 @@ QueueRun RunQueue(const QStringList& playlists, const QString& destination) {
     clock.start();
     queue.Button1Click();
     while (!view.finished || queue.RunPending())
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        // Blocks until something arrives: the overload with a time limit would spin and steal
+        // the runner threads' core.
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     result.totalMs = clock.nsecsElapsed() / 1e6;
     for (int i = 0; i < list.Count(); ++i) {
         if (list.Status(i) != TDownloadQueue::StatusComplete)
@@ -117,7 +119,9 @@ double RunRunnerOnly(const QStringList& playlists, const QString& destination) {
     clock.start();
     startNext();
     while (!done)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        // Blocks until something arrives: the overload with a time limit would spin and steal
+        // the runner threads' core.
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     return clock.nsecsElapsed() / 1e6;
 }
 

@@ -38,7 +38,9 @@ std::vector<double> RunnerRuns() {
     clock.start();
     runner.Execute();
     while (!done)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        // Blocks until something arrives: the overload with a time limit would spin and steal
+        // the runner threads' core.
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     return times;
 }
 
