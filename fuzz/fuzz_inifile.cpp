@@ -112,8 +112,12 @@ TSplit SplitLines(const QByteArray& raw) {
         }
         at += unit;
     }
-    if (start < size)
-        split.Lines.push_back(raw.mid(start, size - start));
+    if (start < size) {
+        // A CR that ends the file is a line break cut short.
+        const qsizetype end =
+            size - unit >= start && codeAt(size - unit) == '\r' ? size - unit : size;
+        split.Lines.push_back(raw.mid(start, end - start));
+    }
     return split;
 }
 

@@ -33,6 +33,9 @@ struct TLine {
     qsizetype End = 0;   // one past the text, before CR LF / LF
     qsizetype Next = 0;  // one past the line ending
     QString Text;
+    // What ending a line needs before anything can follow it: none, an LF after a CR that
+    // ends the file (the rest of a CR LF cut short), or a whole line break.
+    enum class TEnd { Complete, NeedsLF, NeedsBreak } Ending = TEnd::Complete;
 };
 
 enum class TKind { Other, Section, Key };
@@ -112,6 +115,12 @@ public:
                 lf += unit;
             if (lf + unit > FRaw.size()) { // last line, no ending
                 line.End = line.Next = FRaw.size();
+                line.Ending = TLine::TEnd::NeedsBreak;
+                // A CR that ends the file is a break cut short, not text of the line.
+                if (line.End - unit >= at && Unit(line.End - unit) == '\r') {
+                    line.End -= unit;
+                    line.Ending = TLine::TEnd::NeedsLF;
+                }
             } else {
                 line.Next = lf + unit;
                 line.End = (lf - unit >= at && Unit(lf - unit) == '\r') ? lf - unit : lf;
@@ -436,21 +445,32 @@ void WriteProfileString(const QString& FileName, const QString& Section, const Q
     QByteArray out;
     out.reserve(raw.size() + entry.size() + 64);
     const QByteArray eol = text.Eol();
+    auto endingFor = [&](const TLine& line) {
+        switch (line.Ending) {
+        case TLine::TEnd::Complete:
+            break;
+        case TLine::TEnd::NeedsLF:
+            return text.Encode(QStringLiteral("\n"));
+        case TLine::TEnd::NeedsBreak:
+            return eol;
+        }
+        return QByteArray();
+    };
     if (keyLine >= 0) {
         const TLine& line = lines[keyLine];
         out = raw.left(line.Begin) + entry + raw.mid(line.End);
     } else if (sectionLine >= 0) {
         const TLine& after = lines[lastInSection];
         out = raw.left(after.Next);
-        if (after.Next == after.End) // the last line had no ending
-            out += eol + entry;
-        else
+        if (after.Ending == TLine::TEnd::Complete)
             out += entry + eol;
+        else // the last line: it gets its ending, the new one stays without, as the file was
+            out += endingFor(after) + entry;
         out += raw.mid(after.Next);
     } else {
         out = raw;
-        if (!lines.empty() && lines.back().Next == lines.back().End)
-            out += eol;
+        if (!lines.empty())
+            out += endingFor(lines.back());
         out += text.Encode(QLatin1Char('[') + section + QLatin1Char(']')) + eol + entry + eol;
     }
 

@@ -70,6 +70,7 @@ TEST_F(IniFile, ReadsTheKeysValueOrTheDefault) {
         {"equals sign in value", "[S]\nk=a=b\n", "S", "k", "a=b"},
         {"CR LF endings", "[S]\r\nk=v\r\n", "S", "k", "v"},
         {"no final line ending", "[S]\nk=v", "S", "k", "v"},
+        {"a CR ending the file is no text", "[S]\nk=v\r", "S", "k", "v"},
         {"UTF-8 with BOM", "\xEF\xBB\xBF[S]\nk=caf\xC3\xA9\n", "S", "k", "caf\u00e9"},
         {"a Latin-1 line", "[S]\nk=caf\xE9\n", "S", "k", "caf\u00e9"},
         {"U+FEFF opening a line belongs to the key", "[S]\n\xEF\xBB\xBFk=1\nk=2\n", "S", "k", "2"},
@@ -128,6 +129,8 @@ TEST_F(IniFile, WriteChangesOnlyTheKeysLine) {
          "; top\n[other]\nx = 1\n\n[SETTINGS]\r\n  destination = old  "
          "\r\nUnknown=u\n;c\n[Z]\nq=\xE9\n",
          "; top\n[other]\nx = 1\n\n[SETTINGS]\r\nDestination=/d\r\nUnknown=u\n;c\n[Z]\nq=\xE9\n"},
+        {"completes a CR LF cut short at the end", "[Other]\r\na=1\r",
+         "[Other]\r\na=1\r\n[Settings]\r\nDestination=/d\r\n"},
         {"adds the key after the section's last key",
          "[Settings]\nOther=1\n\n; about Z\n[Z]\nq=1\n",
          "[Settings]\nOther=1\nDestination=/d\n\n; about Z\n[Z]\nq=1\n"},
