@@ -122,7 +122,7 @@ TSplit SplitLines(const QByteArray& raw) {
 }
 
 // The before and after files differ by one replaced line (which was the key's), one inserted
-// line, or two lines (a section and its key) added at the end.
+// line, or two lines (a section and its key) added at the end, or not at all.
 void CheckOnlyOwnLineChanged(const QByteArray& before, const QByteArray& after,
                              const QString& key) {
     const TSplit b = SplitLines(before), a = SplitLines(after);
@@ -135,10 +135,11 @@ void CheckOnlyOwnLineChanged(const QByteArray& before, const QByteArray& after,
     while (tail < nb - head && tail < na - head && a.Lines[na - 1 - tail] == b.Lines[nb - 1 - tail])
         ++tail;
     const std::size_t removed = nb - head - tail, added = na - head - tail;
+    const bool unchanged = removed == 0 && added == 0; // the line read so already
     const bool replaced = removed == 1 && added == 1;
     const bool inserted = removed == 0 && added == 1;
     const bool appendedSection = removed == 0 && added == 2 && tail == 0;
-    if (!(replaced || inserted || appendedSection)) {
+    if (!(unchanged || replaced || inserted || appendedSection)) {
         std::string what = "  lines before " + std::to_string(nb) + ", after " +
                            std::to_string(na) + ", same at the start " + std::to_string(head) +
                            ", same at the end " + std::to_string(tail) + "\n";
