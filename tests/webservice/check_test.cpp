@@ -130,23 +130,8 @@ TEST(VersionDecisionTest, AnyDifferentTextWhoseDigitsConvert) {
     EXPECT_FALSE(TryStrToInt32("$1F", value));
 }
 
-class UpdateCheckTest : public ::testing::Test {
+class UpdateCheckTest : public webtest::ServiceTest {
 protected:
-    static void SetUpTestSuite() { webtest::IsolateUserStore(); }
-
-    void SetUp() override {
-        ResetUpdateCheckForTests();
-        webtest::ClearStore();
-        CaptionText = QStringLiteral("QUENTAR - Velmora");
-        VersionText = QStringLiteral("1.3");
-        SetPostFormCaFileForTests(HttpServer::CaCertificateFile());
-        webconfig::SetHostForTests(server.HostAndPort());
-    }
-    void TearDown() override {
-        ResetUpdateCheckForTests();
-        SetPostFormCaFileForTests(QString());
-    }
-
     void Run() {
         RunUpdateCheck([this](const QString& caption, const QString& text) {
             std::lock_guard lock(shownMutex);
@@ -154,7 +139,6 @@ protected:
         });
     }
 
-    HttpServer server;
     std::mutex shownMutex;
     std::vector<std::pair<QString, QString>> shown;
 };

@@ -81,24 +81,8 @@ std::vector<HostileReply> HostileReplies() {
             {"closed mid-answer", cut},       {"closed mid-head", cutInHead}};
 }
 
-class HostileService : public ::testing::Test {
+class HostileService : public webtest::ServiceTest {
 protected:
-    static void SetUpTestSuite() { webtest::IsolateUserStore(); }
-
-    void SetUp() override {
-        ResetUpdateCheckForTests();
-        webtest::ClearStore();
-        ProductName = QStringLiteral("Velmora");
-        CaptionText = QStringLiteral("QUENTAR - Velmora");
-        VersionText = QStringLiteral("1.3");
-        SetPostFormCaFileForTests(HttpServer::CaCertificateFile());
-        webconfig::SetHostForTests(server.HostAndPort());
-    }
-    void TearDown() override {
-        ResetUpdateCheckForTests();
-        SetPostFormCaFileForTests(QString());
-    }
-
     // Runs the check on its own worker, as the main window does; false when it did not finish
     // within the longest its two attempts may take, or its worker did not end after it. The
     // worker posts its own disposal before it ends; the events pumped after that run it.
@@ -118,8 +102,6 @@ protected:
                        .entryList(QDir::Dirs | QDir::NoDotAndDotDot)
                        .size());
     }
-
-    HttpServer server;
 };
 
 TEST_F(HostileService, FormPostTakesAnswersUpToItsLimitOnly) {

@@ -1,11 +1,19 @@
 #pragma once
 
+#include "app/identity.h"
+#include "support/httpserver.h"
+#include "webservice/check.h"
+#include "webservice/postform.h"
+#include "webservice/webconfig.h"
+
 #include <QByteArray>
 #include <QSettings>
 #include <QString>
 #include <QTemporaryDir>
 
 #include <stdexcept>
+
+#include <gtest/gtest.h>
 
 // The per-user store of the update check, moved into a temporary folder for the whole test
 // program: Qt reads XDG_CONFIG_HOME once, at the first QSettings use, so IsolateUserStore() must
@@ -42,5 +50,29 @@ inline void ClearStore() {
     QSettings store = Store();
     store.clear();
 }
+
+// A test against the local web service: the store isolated and emptied, the update check's
+// module state reset, the product identity set, and every address pointed at server, whose
+// test certificate the form post trusts.
+class ServiceTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { IsolateUserStore(); }
+
+    void SetUp() override {
+        ResetUpdateCheckForTests();
+        ClearStore();
+        ProductName = QStringLiteral("Velmora");
+        CaptionText = QStringLiteral("QUENTAR - Velmora");
+        VersionText = QStringLiteral("1.3");
+        SetPostFormCaFileForTests(testsupport::HttpServer::CaCertificateFile());
+        webconfig::SetHostForTests(server.HostAndPort());
+    }
+    void TearDown() override {
+        ResetUpdateCheckForTests();
+        SetPostFormCaFileForTests(QString());
+    }
+
+    testsupport::HttpServer server;
+};
 
 } // namespace webtest
